@@ -1,0 +1,242 @@
+// tarvex.exe: finds the installation, picks one of its three executables,
+// starts it with this launcher's arguments and ends with its exit status.
+
+#include "config.h"
+#include "display.h"
+
+#include <windows.h>
+#include <process.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+__declspec(dllexport) char** prepare_spawn(char** argv);
+
+namespace {
+
+constexpr const char* gui_name = "tarvex-gui";
+constexpr const char* cli_name = "tarvex-cli";
+constexpr const char* versioned_cli_name = "tarvex-cli-" PACKAGE_VERSION;
+
+// Characters that the child's command-line splitting treats specially, and
+// the subset that forces an argument into double quotes.
+constexpr const char* special_chars =
+    "\"\\ \x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f"
+    "\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f";
+constexpr const char* space_chars = special_chars + 2;
+
+// ---- installation directories ----
+
+std::string env_value(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+// The record's text fields are fixed arrays; never read past one, even if
+// the system filled it to the last byte without a terminator.
+template <std::size_t N>
+std::string record_text(const char (&field)[N])
+{
+    return std::string(field, strnlen(field, N));
+}
+
+std::string loaded_module_path(const char* key)
+{
+    std::string path;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return path;
+    MODULEENTRY32 entry;
+    static_assert(sizeof entry == 548, "narrow module record expected");
+    std::memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+    for (BOOL found = Module32First(snapshot, &entry); found; found = Module32Next(snapshot, &entry)) {
+        if (record_text(entry.szModule).find(key) != std::string::npos) {
+            path = record_text(entry.szExePath);
+            if (path.empty() || path.back() != '\\')
+                path = path + '\\';
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+    return path;
+}
+
+// The root of the installation that the first module named like this
+// product lies in: everything before its last "\bin\".
+std::string module_install_root()
+{
+    const std::string path = loaded_module_path("tarvex");
+    const std::size_t bin = path.rfind("\\bin\\");
+    if (bin == std::string::npos)
+        return std::string();
+    return path.substr(0, bin);
+}
+
+// Moves a compiled-in path from the build prefix onto the installation root.
+std::string relocate_install_path(const std::string& path)
+{
+    const std::string prefix = BUILD_PREFIX;
+    std::string root = env_value("TARVEX_HOME");
+    if (root.empty())
+        root = module_install_root();
+    if (root.empty())
+        root = prefix;
+    std::string result = path;
+    if (!(root == prefix) && path.compare(0, prefix.size(), prefix) == 0)
+        result.replace(0, prefix.size(), root);
+    for (char& c : result)
+        if (c == '/')
+            c = '\\';
+    return result;
+}
+
+std::string bin_directory()
+{
+    const std::string dir = env_value("TARVEX_BINDIR");
+    return dir.empty() ? relocate_install_path(BUILD_BINDIR) : dir;
+}
+
+std::string archlib_directory()
+{
+    const std::string dir = env_value("TARVEX_ARCHLIBDIR");
+    return dir.empty() ? relocate_install_path(BUILD_ARCHLIBDIR) : dir;
+}
+
+// ---- child command line ----
+
+// Quotes one argument so that the Microsoft splitting rules give it back
+// unchanged; one allocation of exactly the final size.
+char* quote_argument(const char* arg)
+{
+    const bool wrapped = std::strpbrk(arg, space_chars) != nullptr;
+    std::size_t length = wrapped ? 1 : 0;
+    std::size_t run = 0;
+    for (const char* p = arg; *p; ++p) {
+        if (*p == '"') {
+            length += run + 2;
+            run = 0;
+        } else {
+            length += 1;
+            run = *p == '\\' ? run + 1 : 0;
+        }
+    }
+    char* quoted = new char[wrapped ? length + run + 2 : length + 1];
+    char* out = quoted;
+    if (wrapped)
+        *out++ = '"';
+    run = 0;
+    for (const char* p = arg; *p; ++p) {
+        if (*p == '"') {
+            for (std::size_t i = 0; i <= run; ++i)
+                *out++ = '\\';
+            run = 0;
+        } else {
+            run = *p == '\\' ? run + 1 : 0;
+        }
+        *out++ = *p;
+    }
+    if (wrapped) {
+        for (std::size_t i = 0; i < run; ++i)
+            *out++ = '\\';
+        *out++ = '"';
+    }
+    *out = '\0';
+    return quoted;
+}
+
+// An empty argument must still occupy its place on the child's command line.
+char* empty_argument()
+{
+    char* quotes = _strdup("\"\"");
+    if (quotes == nullptr) {
+        // A null slot would cut the child's vector short: fall back to the
+        // allocator whose failure ends the launcher like any other.
+        quotes = new char[3];
+        std::strcpy(quotes, "\"\"");
+    }
+    return quotes;
+}
+
+// ---- launch ----
+
+void report_fallback_to_cli(const char* reason)
+{
+    std::cerr << "tarvex: " << (reason ? reason : "graphical display unavailable") << std::endl;
+    std::cerr << "tarvex: disabling GUI features" << std::endl;
+}
+
+char* copy_of(const std::string& text)
+{
+    char* copy = new char[text.size() + 1];
+    std::strcpy(copy, text.c_str());
+    return copy;
+}
+
+} // namespace
+
+char** prepare_spawn(char** argv)
+{
+    std::size_t count = 0;
+    while (argv[count])
+        ++count;
+    char** quoted = new char*[count + 1];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (argv[i][0] == '\0')
+            quoted[i] = empty_argument();
+        else if (std::strpbrk(argv[i], special_chars) == nullptr)
+            quoted[i] = argv[i];
+        else
+            quoted[i] = quote_argument(argv[i]);
+    }
+    quoted[count] = nullptr;
+    return quoted;
+}
+
+__declspec(dllexport) int main(int argc, char** argv)
+{
+    const std::string bin_dir = bin_directory();
+    const std::string archlib_dir = archlib_directory();
+    std::string target_path = archlib_dir + "\\" + gui_name;
+
+    // Slot 0 and the terminator must fit even when argc is 0.
+    char** child_argv = new char*[argc < 1 ? 2 : argc + 1];
+    bool gui_wanted = true;
+    bool gui_build_wanted = true;
+    bool report_fallback = true;
+    int k = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--no-gui-libs") {
+            gui_wanted = false;
+            gui_build_wanted = false;
+            target_path = bin_dir + "\\" + cli_name;
+            continue;
+        }
+        if (arg == "--no-gui")
+            gui_wanted = false;
+        else if (arg == "--silent" || arg == "--quiet" || arg == "-q")
+            report_fallback = false;
+        child_argv[k++] = argv[i];
+    }
+    child_argv[k] = nullptr;
+
+    if (gui_wanted || gui_build_wanted) {
+        int reachable = 0;
+        const char* reason = display_available(&reachable);
+        if (!reachable) {
+            target_path = bin_dir + "\\" + versioned_cli_name;
+            if (report_fallback)
+                report_fallback_to_cli(reason);
+        }
+    }
+
+    target_path = target_path + ".exe";
+    child_argv[0] = copy_of(target_path);
+    char** spawn_argv = prepare_spawn(child_argv);
+    return static_cast<int>(_spawnv(_P_WAIT, target_path.c_str(), spawn_argv));
+}
