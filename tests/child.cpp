@@ -1,0 +1,65 @@
+// Stand-in for the three installed executables. It records where it runs
+// from, its raw command line and the arguments its C runtime split from it,
+// then exits with the status the test asks for.
+//
+// TARVEX_TEST_RECORD  file to write the record to (skipped when unset)
+// TARVEX_TEST_EXIT    exit status, decimal or 0x-hex (default 0)
+// TARVEX_TEST_MODE    "echo": copy standard input to standard output and
+//                     write "child stderr" to standard error
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <io.h>
+#include <string>
+
+namespace {
+
+void write_record(const char* file, int argc, char** argv)
+{
+    char module[MAX_PATH * 4] = {};
+    GetModuleFileNameA(nullptr, module, sizeof module);
+    std::string record = std::to_string(argc);
+    record += '\0';
+    record += module;
+    record += '\0';
+    record += GetCommandLineA();
+    record += '\0';
+    for (int i = 0; i < argc; ++i) {
+        record += argv[i];
+        record += '\0';
+    }
+    std::FILE* out = std::fopen(file, "wb");
+    if (out) {
+        std::fwrite(record.data(), 1, record.size(), out);
+        std::fclose(out);
+    }
+}
+
+void echo_standard_input()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
+        std::fwrite(buffer, 1, n, stdout);
+    std::fflush(stdout);
+    std::fputs("child stderr", stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (const char* file = std::getenv("TARVEX_TEST_RECORD"))
+        write_record(file, argc, argv);
+    const char* mode = std::getenv("TARVEX_TEST_MODE");
+    if (mode && std::string(mode) == "echo")
+        echo_standard_input();
+    const char* status = std::getenv("TARVEX_TEST_EXIT");
+    // ExitProcess, not return: the full 32-bit status must come through.
+    ExitProcess(status ? static_cast<UINT>(std::strtoul(status, nullptr, 0)) : 0);
+}

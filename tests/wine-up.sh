@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Readies the tests' own wine prefix: one persistent wineserver started
+# first and detached from the caller's output, so that no helper process
+# inherits a pipe a test runner waits on; the prefix booted; drive D: mapped
+# to a folder of its own for the second-drive installation.
+set -eu
+: "${WINEPREFIX:?set WINEPREFIX to the test prefix}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$WINEPREFIX"
+setsid wineserver -p </dev/null >/dev/null 2>&1 &
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i </dev/null >"$WINEPREFIX/../wineboot.log" 2>&1
+fi
+mkdir -p "$WINEPREFIX/drive_d"
+ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
+# Fail here, clearly, where 32-bit programs cannot run at all.
+wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 ||
+  { echo "wine-up: wine cannot run 32-bit programs here; run tools/install-deps" >&2; exit 1; }
