@@ -5,7 +5,8 @@
 // TARVEX_TEST_RECORD  file to write the record to (skipped when unset)
 // TARVEX_TEST_EXIT    exit status, decimal or 0x-hex (default 0)
 // TARVEX_TEST_MODE    "echo": copy standard input to standard output and
-//                     write "child stderr" to standard error
+//                     write "child stderr" to standard error;
+//                     "show": print its path and arguments, for people
 
 #include <windows.h>
 
@@ -50,6 +51,15 @@ void echo_standard_input()
     std::fputs("child stderr", stderr);
 }
 
+void show(int argc, char** argv)
+{
+    char module[MAX_PATH * 4] = {};
+    GetModuleFileNameA(nullptr, module, sizeof module);
+    std::printf("stand-in child started: %s\n", module);
+    for (int i = 1; i < argc; ++i)
+        std::printf("  argument %d: [%s]\n", i, argv[i]);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -59,6 +69,8 @@ int main(int argc, char** argv)
     const char* mode = std::getenv("TARVEX_TEST_MODE");
     if (mode && std::string(mode) == "echo")
         echo_standard_input();
+    if (mode && std::string(mode) == "show")
+        show(argc, argv);
     const char* status = std::getenv("TARVEX_TEST_EXIT");
     // ExitProcess, not return: the full 32-bit status must come through.
     ExitProcess(status ? static_cast<UINT>(std::strtoul(status, nullptr, 0)) : 0);
