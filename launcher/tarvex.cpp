@@ -170,6 +170,26 @@ void report_fallback_to_cli(const char* reason)
     std::cerr << "tarvex: disabling GUI features" << std::endl;
 }
 
+// The longest command line a process can be given, without its NUL. A
+// longer one would reach the child cut short, so it is never started.
+constexpr std::size_t command_line_limit = 32766;
+
+bool fits_command_line(char** argv)
+{
+    std::size_t length = 0;
+    for (char** arg = argv; *arg; ++arg)
+        length += (arg == argv ? 0 : 1) + std::strlen(*arg);
+    return length <= command_line_limit;
+}
+
+// Ctrl+C and Ctrl+Break reach every process on the console; the child alone
+// decides what they mean, and the launcher waits for its status. A handler
+// of our own, unlike ignoring them outright, is not inherited by the child.
+BOOL WINAPI leave_interrupts_to_child(DWORD event)
+{
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
 char* copy_of(const std::string& text)
 {
     char* copy = new char[text.size() + 1];
@@ -238,5 +258,8 @@ __declspec(dllexport) int main(int argc, char** argv)
     target_path = target_path + ".exe";
     child_argv[0] = copy_of(target_path);
     char** spawn_argv = prepare_spawn(child_argv);
+    if (!fits_command_line(spawn_argv))
+        return -1;
+    SetConsoleCtrlHandler(leave_interrupts_to_child, TRUE);
     return static_cast<int>(_spawnv(_P_WAIT, target_path.c_str(), spawn_argv));
 }

@@ -6,7 +6,10 @@
 // TARVEX_TEST_EXIT    exit status, decimal or 0x-hex (default 0)
 // TARVEX_TEST_MODE    "echo": copy standard input to standard output and
 //                     write "child stderr" to standard error;
-//                     "show": print its path and arguments, for people
+//                     "show": print its path and arguments, for people;
+//                     "interrupt": handle Ctrl+C and Ctrl+Break, then end
+//                     a second after one arrives (or after 60 s);
+//                     "wait": run for 60 s with the default handling
 
 #include <windows.h>
 
@@ -60,17 +63,42 @@ void show(int argc, char** argv)
         std::printf("  argument %d: [%s]\n", i, argv[i]);
 }
 
+volatile LONG interrupted = 0;
+
+BOOL WINAPI on_interrupt(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    InterlockedExchange(&interrupted, 1);
+    return TRUE;
+}
+
+void wait_for_interrupt()
+{
+    for (int waited = 0; !interrupted && waited < 60000; waited += 20)
+        Sleep(20);
+    Sleep(1000);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const char* mode = std::getenv("TARVEX_TEST_MODE");
+    const std::string how = mode ? mode : "";
+    // Ready for the event before anyone can see that the child runs.
+    if (how == "interrupt")
+        SetConsoleCtrlHandler(on_interrupt, TRUE);
     if (const char* file = std::getenv("TARVEX_TEST_RECORD"))
         write_record(file, argc, argv);
-    const char* mode = std::getenv("TARVEX_TEST_MODE");
-    if (mode && std::string(mode) == "echo")
+    if (how == "echo")
         echo_standard_input();
-    if (mode && std::string(mode) == "show")
+    if (how == "show")
         show(argc, argv);
+    if (how == "interrupt")
+        wait_for_interrupt();
+    if (how == "wait")
+        Sleep(60000);
     const char* status = std::getenv("TARVEX_TEST_EXIT");
     // ExitProcess, not return: the full 32-bit status must come through.
     ExitProcess(status ? static_cast<UINT>(std::strtoul(status, nullptr, 0)) : 0);

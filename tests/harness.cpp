@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -37,12 +38,18 @@ std::string from_unix(std::string path)
     return "Z:" + path;
 }
 
+// Wide, prefixed names: the deepest tree is too long for the ANSI calls.
+std::wstring long_name(const std::string& path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
 bool make_dirs(const std::string& path)
 {
     for (std::size_t i = 3; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '\\') {
-            const std::string part = path.substr(0, i);
-            if (!CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            const std::wstring part = long_name(path.substr(0, i));
+            if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
                 return false;
         }
     }
@@ -52,7 +59,19 @@ bool make_dirs(const std::string& path)
 bool copy_to(const std::string& from, const std::string& to)
 {
     const std::size_t slash = to.rfind('\\');
-    return make_dirs(to.substr(0, slash)) && CopyFileA(from.c_str(), to.c_str(), FALSE);
+    return make_dirs(to.substr(0, slash)) &&
+           CopyFileW(long_name(from).c_str(), long_name(to).c_str(), FALSE);
+}
+
+const char* const long_launcher_name = "\\bin\\tarvex-launcher-with-a-long-name.exe";
+
+// Deep enough that the launcher's path fills the module record to the last
+// byte before its terminator; processes cannot start from deeper paths.
+std::string long_root()
+{
+    std::string root = "C:\\deep\\";
+    root.append(MAX_PATH - 1 - root.size() - std::strlen(long_launcher_name), 'd');
+    return root;
 }
 
 bool stage_children(const std::string& root)
@@ -117,6 +136,9 @@ std::string environment_block(const std::vector<std::string>& env)
 
 } // namespace
 
+std::string long_path_launcher() { return long_root() + long_launcher_name; }
+std::string long_path_root() { return long_root(); }
+
 bool stage()
 {
     const std::string launcher = from_unix(TARVEX_TEST_LAUNCHER);
@@ -124,6 +146,7 @@ bool stage()
     for (const char* root : {apps_root, prefix_root, "C:\\Tools", "C:\\bin\\tarvex", "D:\\tv",
                              "C:\\Program Files\\tar vex"})
         ok = ok && stage_children(root);
+    ok = ok && stage_children(long_root()) && copy_to(launcher, long_path_launcher());
     for (const char* place : {real_launcher, "C:\\Caps\\BIN\\tarvex.exe",
                               "C:\\Apps\\tarvex\\tarvex.exe", "C:\\Apps\\tarvex\\bin\\launch.exe",
                               "C:\\Tools\\bin\\tv\\tarvex.exe", "C:\\bin\\tarvex\\bin\\tarvex.exe",
@@ -143,17 +166,20 @@ std::vector<std::string> base_env(const std::vector<std::string>& extra)
     return env;
 }
 
-Outcome run(const Launch& launch)
+Running start(const Launch& launch)
 {
-    Outcome outcome;
-    const std::string out_path = current_test_file(".out");
-    const std::string err_path = current_test_file(".err");
+    Running running;
+    running.out_path = current_test_file(".out");
+    running.err_path = current_test_file(".err");
     const std::string in_path = current_test_file(".in");
     std::ofstream(in_path, std::ios::binary) << launch.input;
+    for (const std::string& entry : launch.env)
+        if (entry.rfind("TARVEX_TEST_RECORD=", 0) == 0)
+            running.record_path = entry.substr(entry.find('=') + 1);
 
     HANDLE in = inheritable_file(in_path, GENERIC_READ, OPEN_EXISTING);
-    HANDLE out = inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE err = inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE out = inheritable_file(running.out_path, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = inheritable_file(running.err_path, GENERIC_WRITE, CREATE_ALWAYS);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -170,25 +196,39 @@ Outcome run(const Launch& launch)
     CloseHandle(out);
     CloseHandle(err);
     EXPECT_TRUE(started) << "could not start " << launch.program << ": " << GetLastError();
-    if (!started)
-        return outcome;
-    const bool ended = WaitForSingleObject(process.hProcess, 300000) == WAIT_OBJECT_0;
-    EXPECT_TRUE(ended) << launch.program << " did not end within 300 s";
-    if (!ended)
-        TerminateProcess(process.hProcess, 1);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (started) {
+        CloseHandle(process.hThread);
+        running.process = process.hProcess;
+    }
+    return running;
+}
 
+Outcome finish(const Running& running)
+{
+    Outcome outcome;
+    if (!running.process)
+        return outcome;
+    const bool ended = WaitForSingleObject(running.process, 300000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(ended) << "the launch did not end within 300 s";
+    if (!ended)
+        TerminateProcess(running.process, 1);
+    DWORD status = 0;
+    GetExitCodeProcess(running.process, &status);
+    CloseHandle(running.process);
     outcome.status = status;
-    outcome.out = read_file(out_path);
-    outcome.err = read_file(err_path);
-    for (const std::string& entry : launch.env)
-        if (entry.rfind("TARVEX_TEST_RECORD=", 0) == 0)
-            outcome.child = read_record(entry.substr(entry.find('=') + 1));
+    outcome.out = read_file(running.out_path);
+    outcome.err = read_file(running.err_path);
+    if (!running.record_path.empty())
+        outcome.child = read_record(running.record_path);
     return outcome;
 }
+
+bool child_started(const Running& running)
+{
+    return GetFileAttributesA(running.record_path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Outcome run(const Launch& launch) { return finish(start(launch)); }
 
 std::string quote_always(const std::string& arg)
 {

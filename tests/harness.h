@@ -47,11 +47,28 @@ extern const char* const real_launcher;      // tarvex.exe
 extern const char* const stub_launcher;      // display probe driven by TARVEX_TEST_DISPLAY
 extern const char* const nostrdup_launcher;  // a C runtime whose _strdup fails
 
+// A launcher whose path is as long as a started program's can be
+// (MAX_PATH - 1), in an installation of its own.
+std::string long_path_launcher();
+std::string long_path_root();
+
 // Lays out every installation tree; run once before the tests.
 bool stage();
 
 // Environment with a fresh record file for the current test, plus extras.
 std::vector<std::string> base_env(const std::vector<std::string>& extra = {});
+
+// A launch under way.
+struct Running {
+    void* process = nullptr;
+    std::string out_path, err_path, record_path;
+};
+
+Running start(const Launch& launch);
+// Whether the child has begun (it writes its record first thing).
+bool child_started(const Running& running);
+// Waits for the launch to end and collects what it and its child left.
+Outcome finish(const Running& running);
 
 // Runs a launch, waits for it and collects what it and its child left.
 Outcome run(const Launch& launch);
