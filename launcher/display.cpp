@@ -2,12 +2,32 @@
 
 #include <windows.h>
 
+namespace {
+
+using get_dc_function = HDC(WINAPI*)(HWND);
+
+// The user-interface library is loaded here, when the probe runs, rather
+// than imported: importing it alone makes every start markedly slower, the
+// command-line path included. It comes from the system directory only, so
+// that nothing placed beside the launcher can stand in for it.
+get_dc_function user_interface_get_dc()
+{
+    HMODULE user32 = LoadLibraryExA("user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (user32 == nullptr)
+        return nullptr;
+    return reinterpret_cast<get_dc_function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetDC")));
+}
+
+} // namespace
+
 // A device context for the whole screen exists only where a display does.
 // It is deliberately kept: the launcher's process ends soon after.
 extern "C" const char* display_available(int* reachable)
 {
     *reachable = 0;
-    if (GetDC(nullptr) == nullptr)
+    const get_dc_function get_dc = user_interface_get_dc();
+    if (get_dc == nullptr || get_dc(nullptr) == nullptr)
         return "no graphical display found";
     *reachable = 1;
     return "";

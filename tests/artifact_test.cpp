@@ -91,7 +91,8 @@ TEST_F(Artifact, IsAConsolePe32ForI386WithoutResources)
 
 TEST_F(Artifact, ImportsOnlySystemLibraries)
 {
-    const std::set<std::string> expected = {"KERNEL32.dll", "USER32.dll", "msvcrt.dll"};
+    // The user-interface library is loaded by the display probe, not imported.
+    const std::set<std::string> expected = {"KERNEL32.dll", "msvcrt.dll"};
     EXPECT_EQ(imported_libraries(image), expected);
 }
 

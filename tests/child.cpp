@@ -9,10 +9,14 @@
 //                     "show": print its path and arguments, for people;
 //                     "interrupt": handle Ctrl+C and Ctrl+Break, then end
 //                     a second after one arrives (or after 60 s);
-//                     "wait": run for 60 s with the default handling
+//                     "wait": run for 60 s with the default handling;
+//                     "modules": print the modules loaded in the process
+//                     that started it, one lower-case name a line
 
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -63,6 +67,33 @@ void show(int argc, char** argv)
         std::printf("  argument %d: [%s]\n", i, argv[i]);
 }
 
+DWORD parent_process_id()
+{
+    DWORD parent = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            parent = entry.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent;
+}
+
+void print_parent_modules()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, parent_process_id());
+    MODULEENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
+        std::string name = entry.szModule;
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::printf("%s\n", name.c_str());
+    }
+    CloseHandle(snapshot);
+}
+
 volatile LONG interrupted = 0;
 
 BOOL WINAPI on_interrupt(DWORD event)
@@ -99,6 +130,8 @@ int main(int argc, char** argv)
         wait_for_interrupt();
     if (how == "wait")
         Sleep(60000);
+    if (how == "modules")
+        print_parent_modules();
     const char* status = std::getenv("TARVEX_TEST_EXIT");
     // ExitProcess, not return: the full 32-bit status must come through.
     ExitProcess(status ? static_cast<UINT>(std::strtoul(status, nullptr, 0)) : 0);

@@ -320,6 +320,23 @@ TEST(StandardHandles, InputReachesTheChildAndItsOutputTheCaller)
     EXPECT_EQ(o.err, "child stderr");
 }
 
+// ---- the graphical libraries ----
+
+bool launcher_had_user32_while_child_ran(const Args& args)
+{
+    const Outcome o = run_args(real_launcher, args, {"TARVEX_TEST_MODE=modules"});
+    EXPECT_TRUE(o.child.ran);
+    EXPECT_NE(o.out.find("tarvex.exe"), std::string::npos) << "no module list: " << o.out;
+    return o.out.find("user32.dll") != std::string::npos;
+}
+
+TEST(GraphicalLibraries, LoadedOnlyWhenTheDisplayIsProbed)
+{
+    EXPECT_FALSE(launcher_had_user32_while_child_ran({"--no-gui-libs"}));
+    EXPECT_TRUE(launcher_had_user32_while_child_ran({}));
+    EXPECT_TRUE(launcher_had_user32_while_child_ran({"--no-gui"}));
+}
+
 // ---- the mended faults ----
 
 TEST(MendedFaults, NoArgumentCountAtAll)
