@@ -230,6 +230,13 @@ bool child_started(const Running& running)
 
 Outcome run(const Launch& launch) { return finish(start(launch)); }
 
+Args child_vector(const std::string& target, const Args& passed)
+{
+    Args argv = {target};
+    argv.insert(argv.end(), passed.begin(), passed.end());
+    return argv;
+}
+
 std::string quote_always(const std::string& arg)
 {
     std::string quoted = "\"";

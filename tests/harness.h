@@ -9,6 +9,8 @@
 
 namespace harness {
 
+using Args = std::vector<std::string>;
+
 // What a stand-in child recorded about itself.
 struct Record {
     bool ran = false;
@@ -77,6 +79,10 @@ Outcome run(const Launch& launch);
 // by the test's own (always-quoting) writer.
 Outcome run_args(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& extra_env = {});
+
+// The vector a child must receive: its own full path, then what the
+// launcher passed on.
+Args child_vector(const std::string& target, const Args& passed);
 
 // Quotes one argument for the Microsoft splitting rules, always wrapping it:
 // a second, independent writer to compare the launcher against.

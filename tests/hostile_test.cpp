@@ -15,17 +15,8 @@ using namespace harness;
 
 namespace {
 
-using Args = std::vector<std::string>;
-
 const std::string gui = gui_in(apps_root);
 const std::string cli = cli_in(apps_root);
-
-Args child_vector(const std::string& target, const Args& passed)
-{
-    Args argv = {target};
-    argv.insert(argv.end(), passed.begin(), passed.end());
-    return argv;
-}
 
 // ---- the platform's command-line limit ----
 

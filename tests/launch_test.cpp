@@ -13,22 +13,12 @@ using namespace harness;
 
 namespace {
 
-using Args = std::vector<std::string>;
-
 const std::string gui = gui_in(apps_root);
 const std::string cli = cli_in(apps_root);
 const std::string versioned_cli = versioned_cli_in(apps_root);
 
 const std::string fallback_lines =
     "tarvex: no graphical display found\r\ntarvex: disabling GUI features\r\n";
-
-// The child's vector: its own full path, then what the launcher passed on.
-Args child_vector(const std::string& target, const Args& passed)
-{
-    Args argv = {target};
-    argv.insert(argv.end(), passed.begin(), passed.end());
-    return argv;
-}
 
 // ---- which executable, with which arguments ----
 
