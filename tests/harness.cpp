@@ -65,15 +65,6 @@ bool copy_to(const std::string& from, const std::string& to)
 
 const char* const long_launcher_name = "\\bin\\tarvex-launcher-with-a-long-name.exe";
 
-// Deep enough that the launcher's path fills the module record to the last
-// byte before its terminator; processes cannot start from deeper paths.
-std::string long_root()
-{
-    std::string root = "C:\\deep\\";
-    root.append(MAX_PATH - 1 - root.size() - std::strlen(long_launcher_name), 'd');
-    return root;
-}
-
 bool stage_children(const std::string& root)
 {
     const std::string child = from_unix(TARVEX_TEST_CHILD);
@@ -136,8 +127,16 @@ std::string environment_block(const std::vector<std::string>& env)
 
 } // namespace
 
-std::string long_path_launcher() { return long_root() + long_launcher_name; }
-std::string long_path_root() { return long_root(); }
+// Deep enough that the launcher's path fills the module record to the last
+// byte before its terminator; processes cannot start from deeper paths.
+std::string long_path_root()
+{
+    std::string root = "C:\\deep\\";
+    root.append(MAX_PATH - 1 - root.size() - std::strlen(long_launcher_name), 'd');
+    return root;
+}
+
+std::string long_path_launcher() { return long_path_root() + long_launcher_name; }
 
 bool stage()
 {
@@ -146,7 +145,7 @@ bool stage()
     for (const char* root : {apps_root, prefix_root, "C:\\Tools", "C:\\bin\\tarvex", "D:\\tv",
                              "C:\\Program Files\\tar vex"})
         ok = ok && stage_children(root);
-    ok = ok && stage_children(long_root()) && copy_to(launcher, long_path_launcher());
+    ok = ok && stage_children(long_path_root()) && copy_to(launcher, long_path_launcher());
     for (const char* place : {real_launcher, "C:\\Caps\\BIN\\tarvex.exe",
                               "C:\\Apps\\tarvex\\tarvex.exe", "C:\\Apps\\tarvex\\bin\\launch.exe",
                               "C:\\Tools\\bin\\tv\\tarvex.exe", "C:\\bin\\tarvex\\bin\\tarvex.exe",
