@@ -13,6 +13,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 mkdir -p "$WINEPREFIX/drive_d"
 ln -sfn ../drive_d "$WINEPREFIX/dosdevices/d:"
-# Fail here, clearly, where 32-bit programs cannot run at all.
-wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 ||
+# Fail here, clearly, where 32-bit programs cannot run at all (in a 64-bit
+# prefix the 32-bit cmd.exe is the one in syswow64).
+cmd='C:\windows\system32\cmd.exe'
+[ -d "$WINEPREFIX/drive_c/windows/syswow64" ] && cmd='C:\windows\syswow64\cmd.exe'
+wine "$cmd" /c exit 0 </dev/null >/dev/null 2>&1 ||
   { echo "wine-up: wine cannot run 32-bit programs here; run tools/install-deps" >&2; exit 1; }
