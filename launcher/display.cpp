@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cstring>
+#include <iterator>
+
 namespace {
 
 using get_dc_function = HDC(WINAPI*)(HWND);
@@ -10,9 +13,25 @@ using get_dc_function = HDC(WINAPI*)(HWND);
 // than imported: importing it alone makes every start markedly slower, the
 // command-line path included. It comes from the system directory only, so
 // that nothing placed beside the launcher can stand in for it.
-get_dc_function user_interface_get_dc()
+HMODULE load_user_interface_library()
 {
     HMODULE user32 = LoadLibraryExA("user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (user32 != nullptr)
+        return user32;
+    // Vista and Windows 7 without KB2533623 refuse the search flag outright:
+    // name the file in the system directory by its full path instead.
+    wchar_t path[MAX_PATH];
+    const wchar_t file[] = L"\\user32.dll";
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + std::size(file) > MAX_PATH)
+        return nullptr;
+    std::memcpy(path + length, file, sizeof file);
+    return LoadLibraryW(path);
+}
+
+get_dc_function user_interface_get_dc()
+{
+    HMODULE user32 = load_user_interface_library();
     if (user32 == nullptr)
         return nullptr;
     return reinterpret_cast<get_dc_function>(

@@ -1,16 +1,18 @@
 // tarvex.exe: finds the installation, picks one of its three executables,
 // starts it with this launcher's arguments and ends with its exit status.
 
+#include "child.h"
 #include "config.h"
 #include "display.h"
+#include "runtime.h"
+#include "wtf8.h"
 
 #include <windows.h>
-#include <process.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <iostream>
 #include <string>
 
@@ -31,18 +33,12 @@ constexpr const char* space_chars = special_chars + 2;
 
 // ---- installation directories ----
 
-std::string env_value(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
-
 // The record's text fields are fixed arrays; never read past one, even if
-// the system filled it to the last byte without a terminator.
+// the system filled it to the last unit without a terminator.
 template <std::size_t N>
-std::string record_text(const char (&field)[N])
+std::string record_text(const wchar_t (&field)[N])
 {
-    return std::string(field, strnlen(field, N));
+    return wtf8_from_utf16(field, wcsnlen(field, N));
 }
 
 std::string loaded_module_path(const char* key)
@@ -51,11 +47,12 @@ std::string loaded_module_path(const char* key)
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return path;
-    MODULEENTRY32 entry;
-    static_assert(sizeof entry == 548, "narrow module record expected");
+    // The wide record: a module path outside the ANSI code page comes whole.
+    MODULEENTRY32W entry;
+    static_assert(sizeof entry == 1064, "wide module record expected");
     std::memset(&entry, 0, sizeof entry);
     entry.dwSize = sizeof entry;
-    for (BOOL found = Module32First(snapshot, &entry); found; found = Module32Next(snapshot, &entry)) {
+    for (BOOL found = Module32FirstW(snapshot, &entry); found; found = Module32NextW(snapshot, &entry)) {
         if (record_text(entry.szModule).find(key) != std::string::npos) {
             path = record_text(entry.szExePath);
             if (path.empty() || path.back() != '\\')
@@ -176,26 +173,6 @@ void report_fallback_to_cli(const char* reason)
     std::cerr << "tarvex: disabling GUI features" << std::endl;
 }
 
-// The longest command line a process can be given, without its NUL. A
-// longer one would reach the child cut short, so it is never started.
-constexpr std::size_t command_line_limit = 32766;
-
-bool fits_command_line(char** argv)
-{
-    std::size_t length = 0;
-    for (char** arg = argv; *arg; ++arg)
-        length += (arg == argv ? 0 : 1) + std::strlen(*arg);
-    return length <= command_line_limit;
-}
-
-// Ctrl+C and Ctrl+Break reach every process on the console; the child alone
-// decides what they mean, and the launcher waits for its status. A handler
-// of our own, unlike ignoring them outright, is not inherited by the child.
-BOOL WINAPI leave_interrupts_to_child(DWORD event)
-{
-    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
-}
-
 char* copy_of(const std::string& text)
 {
     char* copy = new char[text.size() + 1];
@@ -223,8 +200,14 @@ char** prepare_spawn(char** argv)
     return quoted;
 }
 
-__declspec(dllexport) int main(int argc, char** argv)
+// The runtime's ANSI vector has lost whatever the code page cannot hold;
+// the arguments are read again from the wide command line.
+__declspec(dllexport) int main(int, char**)
 {
+    int argc = 0;
+    char** const argv = launcher_arguments(&argc);
+    if (argv == nullptr)
+        return -1;
     const std::string bin_dir = bin_directory();
     const std::string archlib_dir = archlib_directory();
     std::string target_path = join_path(archlib_dir, gui_name);
@@ -265,8 +248,5 @@ __declspec(dllexport) int main(int argc, char** argv)
     child_argv[0] = copy_of(target_path);
     // The vectors live until the process ends; nothing is worth releasing.
     char** spawn_argv = prepare_spawn(child_argv); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
-    if (!fits_command_line(spawn_argv))
-        return -1;
-    SetConsoleCtrlHandler(leave_interrupts_to_child, TRUE);
-    return static_cast<int>(_spawnv(_P_WAIT, target_path.c_str(), spawn_argv)); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
+    return run_child(target_path, spawn_argv); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
 }

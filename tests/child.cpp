@@ -1,8 +1,10 @@
 // Stand-in for the three installed executables. It records where it runs
 // from, its raw command line and the arguments its C runtime split from it,
-// then exits with the status the test asks for.
+// each as the ANSI and as the wide runtime gives them, then exits with the
+// status the test asks for.
 //
-// TARVEX_TEST_RECORD  file to write the record to (skipped when unset)
+// TARVEX_TEST_RECORD  file to write the record to (skipped when unset);
+//                     the wide view goes to the same name with ".wide"
 // TARVEX_TEST_EXIT    exit status, decimal or 0x-hex (default 0)
 // TARVEX_TEST_MODE    "echo": copy standard input to standard output and
 //                     write "child stderr" to standard error;
@@ -11,7 +13,10 @@
 //                     a second after one arrives (or after 60 s);
 //                     "wait": run for 60 s with the default handling;
 //                     "modules": print the modules loaded in the process
-//                     that started it, one lower-case name a line
+//                     that started it, one lower-case name a line;
+//                     "helper": start a copy of itself that waits 60 s
+//                     (its record: this one's name with ".helper"), and
+//                     end once that copy has written its record
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -25,24 +30,85 @@
 
 namespace {
 
-void write_record(const char* file, int argc, char** argv)
+struct startup_info {
+    int new_mode;
+};
+
+extern "C" int __cdecl __wgetmainargs(int*, wchar_t***, wchar_t***, int, startup_info*);
+
+template <class S>
+void write_file(const std::string& file, const S& fields)
+{
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (out) {
+        std::fwrite(fields.data(), sizeof fields[0], fields.size(), out);
+        std::fclose(out);
+    }
+}
+
+template <class S>
+void add_field(S& fields, const S& field)
+{
+    fields += field;
+    fields += typename S::value_type(0);
+}
+
+// The ANSI view first, then the wide one: its file appearing means the
+// whole record is there.
+void write_record(const std::string& file, int argc, char** argv)
 {
     char module[MAX_PATH * 4] = {};
     GetModuleFileNameA(nullptr, module, sizeof module);
-    std::string record = std::to_string(argc);
-    record += '\0';
-    record += module;
-    record += '\0';
-    record += GetCommandLineA();
-    record += '\0';
-    for (int i = 0; i < argc; ++i) {
-        record += argv[i];
-        record += '\0';
-    }
-    std::FILE* out = std::fopen(file, "wb");
-    if (out) {
-        std::fwrite(record.data(), 1, record.size(), out);
-        std::fclose(out);
+    std::string record;
+    add_field(record, std::to_string(argc));
+    add_field(record, std::to_string(GetCurrentProcessId()));
+    add_field(record, std::to_string(GetACP()));
+    add_field(record, std::string(module));
+    add_field(record, std::string(GetCommandLineA()));
+    for (int i = 0; i < argc; ++i)
+        add_field(record, std::string(argv[i]));
+    write_file(file, record);
+
+    int wide_argc = 0;
+    wchar_t** wide_argv = nullptr;
+    wchar_t** wide_env = nullptr;
+    startup_info info = {0};
+    __wgetmainargs(&wide_argc, &wide_argv, &wide_env, 0, &info);
+    wchar_t wide_module[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, wide_module, MAX_PATH * 4);
+    std::wstring wide;
+    const std::string count = std::to_string(wide_argc);
+    add_field(wide, std::wstring(count.begin(), count.end()));
+    add_field(wide, std::wstring(wide_module));
+    add_field(wide, std::wstring(GetCommandLineW()));
+    for (int i = 0; i < wide_argc; ++i)
+        add_field(wide, std::wstring(wide_argv[i]));
+    write_file(file + ".wide", wide);
+}
+
+// A process of the child's own that it leaves running, with no handle of
+// the launch's: the test looks for it by the record it writes.
+void start_helper(const std::string& record)
+{
+    const std::string helper_record = record + ".helper";
+    SetEnvironmentVariableA("TARVEX_TEST_RECORD", helper_record.c_str());
+    SetEnvironmentVariableA("TARVEX_TEST_MODE", "wait");
+    wchar_t module[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH * 4);
+    std::wstring command_line = L"helper";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(module, &command_line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    const std::string written = helper_record + ".wide";
+    for (int waited = 0; waited < 60000; waited += 20) {
+        if (GetFileAttributesA(written.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return;
+        Sleep(20);
     }
 }
 
@@ -120,8 +186,9 @@ int main(int argc, char** argv)
     // Ready for the event before anyone can see that the child runs.
     if (how == "interrupt")
         SetConsoleCtrlHandler(on_interrupt, TRUE);
-    if (const char* file = std::getenv("TARVEX_TEST_RECORD"))
-        write_record(file, argc, argv);
+    const char* record = std::getenv("TARVEX_TEST_RECORD");
+    if (record)
+        write_record(record, argc, argv);
     if (how == "echo")
         echo_standard_input();
     if (how == "show")
@@ -132,6 +199,8 @@ int main(int argc, char** argv)
         Sleep(60000);
     if (how == "modules")
         print_parent_modules();
+    if (how == "helper" && record)
+        start_helper(record);
     const char* status = std::getenv("TARVEX_TEST_EXIT");
     // ExitProcess, not return: the full 32-bit status must come through.
     ExitProcess(status ? static_cast<UINT>(std::strtoul(status, nullptr, 0)) : 0);

@@ -1,5 +1,6 @@
 // Windows-side test driver: lays out installation trees in the test wine
-// prefix and starts launchers with an exact command line and environment.
+// prefix and starts launchers with an exact UTF-16 command line and
+// environment block. Narrow text given to it is in the ANSI code page.
 #ifndef TARVEX_TESTS_HARNESS_H
 #define TARVEX_TESTS_HARNESS_H
 
@@ -10,21 +11,30 @@
 namespace harness {
 
 using Args = std::vector<std::string>;
+using WArgs = std::vector<std::wstring>;
+using Env = std::vector<std::wstring>;
 
-// What a stand-in child recorded about itself.
+// What a stand-in child recorded about itself, as its runtime gave it: the
+// ANSI forms and the wide ones.
 struct Record {
     bool ran = false;
+    std::uint32_t pid = 0;
+    unsigned code_page = 0;   // its GetACP()
     std::string module;       // its own executable's path
     std::string command_line; // exactly as it received it
-    std::vector<std::string> argv;
+    Args argv;
+    std::wstring wide_module;
+    std::wstring wide_command_line;
+    WArgs wide_argv;
 };
 
 struct Launch {
-    std::string program;                 // started as the application name
-    std::string command_line;            // passed unchanged
-    std::vector<std::string> env;        // "NAME=value"; the whole block
-    std::string directory = "C:\\";      // current directory
+    std::wstring program;                // started as the application name
+    std::wstring command_line;           // passed unchanged
+    Env env;                             // "NAME=value"; the whole block
+    std::wstring directory = L"C:\\";    // current directory
     std::string input;                   // bytes on standard input
+    bool in_job = false;                 // inside a job of the driver's own
 };
 
 struct Outcome {
@@ -33,6 +43,10 @@ struct Outcome {
     std::string err;
     Record child;
 };
+
+// ANSI code page text, as CreateProcessA would have read it, and back.
+std::wstring acp(const std::string& text);
+std::string to_acp(const std::wstring& text);
 
 // Installation roots laid out by stage(), each with the three stand-in
 // children under bin and the architecture-specific directory.
@@ -43,11 +57,22 @@ extern const char* const gui_tail;      // \libexec\...\tarvex-gui.exe
 std::string gui_in(const std::string& root);
 std::string cli_in(const std::string& root);
 std::string versioned_cli_in(const std::string& root);
+std::wstring gui_in(const std::wstring& root);
+std::wstring cli_in(const std::wstring& root);
+std::wstring versioned_cli_in(const std::wstring& root);
+
+// Roots whose names the ANSI code page cannot hold, each with a launcher
+// in its bin directory.
+extern const wchar_t* const cjk_root;      // C:\users\张三\tarvex
+extern const wchar_t* const cyrillic_root; // C:\Пользователи\Иван\tarvex
+extern const wchar_t* const emoji_root;    // C:\Apps 😀\tarvex, with a space
 
 // Launcher builds staged beside the real one in C:\Apps\tarvex\bin.
 extern const char* const real_launcher;      // tarvex.exe
 extern const char* const stub_launcher;      // display probe driven by TARVEX_TEST_DISPLAY
 extern const char* const nostrdup_launcher;  // a C runtime whose _strdup fails
+extern const char* const nojob_launcher;     // a child can never be put into a job
+extern const char* const old_loader_launcher; // LoadLibraryExA refuses the search flags
 
 // A launcher whose path is as long as a started program's can be
 // (MAX_PATH - 1), in an installation of its own.
@@ -58,7 +83,8 @@ std::string long_path_root();
 bool stage();
 
 // Environment with a fresh record file for the current test, plus extras.
-std::vector<std::string> base_env(const std::vector<std::string>& extra = {});
+Env base_env(const std::vector<std::string>& extra = {});
+Env base_env(const Env& extra);
 
 // A launch under way.
 struct Running {
@@ -69,28 +95,38 @@ struct Running {
 Running start(const Launch& launch);
 // Whether the child has begun (it writes its record first thing).
 bool child_started(const Running& running);
+// Waits, up to two minutes, for the child's whole record.
+Record wait_for_child(const Running& running);
 // Waits for the launch to end and collects what it and its child left.
 Outcome finish(const Running& running);
 
 // Runs a launch, waits for it and collects what it and its child left.
 Outcome run(const Launch& launch);
 
+// Reads the record that a process started by a child left (its helper).
+Record helper_record(const Running& running);
+
 // Shorthand: the program's own path as argument 0, then arguments quoted
 // by the test's own (always-quoting) writer.
-Outcome run_args(const std::string& program, const std::vector<std::string>& args,
+Outcome run_args(const std::string& program, const Args& args,
                  const std::vector<std::string>& extra_env = {});
+Outcome run_wide(const std::wstring& program, const WArgs& args, const Env& extra_env = {});
 
 // The vector a child must receive: its own full path, then what the
 // launcher passed on.
 Args child_vector(const std::string& target, const Args& passed);
+WArgs child_vector(const std::wstring& target, const WArgs& passed);
 
 // Quotes one argument for the Microsoft splitting rules, always wrapping it:
 // a second, independent writer to compare the launcher against.
 std::string quote_always(const std::string& arg);
-std::string join_quoted(const std::vector<std::string>& args);
+std::wstring quote_always(const std::wstring& arg);
+std::string join_quoted(const Args& args);
+std::wstring join_quoted(const WArgs& args);
 
 // The system's own splitter, for an independent reading of a command line.
-std::vector<std::string> split_with_shell32(const std::string& command_line);
+Args split_with_shell32(const std::string& command_line);
+WArgs split_with_shell32(const std::wstring& command_line);
 
 } // namespace harness
 

@@ -35,7 +35,7 @@ protected:
     Outcome interrupted(const std::string& program)
     {
         const Interrupt& i = GetParam();
-        Launch launch{program, "t",
+        Launch launch{acp(program), L"t",
             base_env({std::string("TARVEX_TEST_MODE=") + i.child_mode, "TARVEX_TEST_EXIT=0x2a"})};
         const Running running = start(launch);
         if (!running.process)

@@ -228,7 +228,7 @@ TEST(CommandLine, PathWithSpacesIsWrapped)
 
 TEST(CommandLine, LauncherArgumentZeroIsNeverPassedOn)
 {
-    const Outcome o = run({real_launcher, "\"some other name\" a", base_env()});
+    const Outcome o = run({acp(real_launcher), L"\"some other name\" a", base_env()});
     ASSERT_TRUE(o.child.ran);
     EXPECT_EQ(o.child.argv, child_vector(gui, {"a"}));
 }
@@ -236,8 +236,8 @@ TEST(CommandLine, LauncherArgumentZeroIsNeverPassedOn)
 TEST(CommandLine, WildcardsReachTheChildAsWritten)
 {
     // Written unquoted, in a directory where each pattern has matches.
-    Launch launch{real_launcher, "tarvex *.exe tarvex-??? C:\\Apps\\*", base_env()};
-    launch.directory = apps_bin;
+    Launch launch{acp(real_launcher), L"tarvex *.exe tarvex-??? C:\\Apps\\*", base_env()};
+    launch.directory = acp(apps_bin);
     const Outcome o = run(launch);
     ASSERT_TRUE(o.child.ran);
     EXPECT_EQ(o.child.command_line, gui + " *.exe tarvex-??? C:\\Apps\\*");
@@ -269,7 +269,8 @@ TEST_P(StatusTest, ChildStatusBecomesTheLaunchersUnchanged)
 }
 
 INSTANTIATE_TEST_SUITE_P(Statuses, StatusTest, testing::Values(
-    0u, 1u, 42u, 255u, 256u, 0x7FFFFFFFu, 0x80000000u, 0xC0000005u, 0xFFFFFFFEu));
+    0u, 1u, 42u, 255u, 256u, 0x7FFFFFFFu, 0x80000000u, 0xC0000005u, 0xC000013Au, 0xFFFFFFFEu,
+    0xFFFFFFFFu));
 
 struct Unstartable {
     const char* name;
@@ -302,7 +303,7 @@ TEST(StandardHandles, InputReachesTheChildAndItsOutputTheCaller)
     for (int i = 0; i < 256; ++i)
         input += static_cast<char>(i);
     input += "\r\n\x1a tail\n";
-    Launch launch{real_launcher, "tarvex", base_env({"TARVEX_TEST_MODE=echo"})};
+    Launch launch{acp(real_launcher), L"tarvex", base_env({"TARVEX_TEST_MODE=echo"})};
     launch.input = input;
     const Outcome o = run(launch);
     ASSERT_TRUE(o.child.ran);
@@ -332,7 +333,7 @@ TEST(GraphicalLibraries, LoadedOnlyWhenTheDisplayIsProbed)
 TEST(MendedFaults, NoArgumentCountAtAll)
 {
     // An empty command line gives the launcher an argument count of 0.
-    const Outcome o = run({real_launcher, "", base_env()});
+    const Outcome o = run({acp(real_launcher), L"", base_env()});
     ASSERT_TRUE(o.child.ran);
     EXPECT_EQ(o.child.argv, child_vector(gui, {}));
     EXPECT_EQ(o.status, 0u);

@@ -1,0 +1,12 @@
+#ifndef TARVEX_CHILD_H
+#define TARVEX_CHILD_H
+
+#include <string>
+
+// Starts the executable at path (WTF-8) with the quoted vector argv,
+// joined by single spaces, waits for it and returns its exit status, all
+// 32 bits of it; -1 when it cannot be started. The child ends with the
+// launcher: should the launcher be ended first, so is the child.
+int run_child(const std::string& path, char** argv);
+
+#endif

@@ -1,0 +1,152 @@
+// The child lives and ends with its launcher: ended with it when the
+// launcher is killed, left to finish its own work when the system ends the
+// launcher for a console event, never the reason a launch fails.
+
+#include "harness.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+using namespace harness;
+
+namespace {
+
+// A process found by its id, ended when the test is done with it.
+struct Watched {
+    HANDLE handle;
+    explicit Watched(std::uint32_t pid)
+        : handle(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid))
+    {
+    }
+    ~Watched()
+    {
+        if (handle) {
+            TerminateProcess(handle, 1);
+            CloseHandle(handle);
+        }
+    }
+    bool ends_within(DWORD ms) const { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
+};
+
+// A launch whose child runs for a minute, once the child has begun.
+Running with_child_running(const char* launcher, Record& child)
+{
+    const Running running = start({acp(launcher), L"t", base_env({"TARVEX_TEST_MODE=wait"})});
+    child = wait_for_child(running);
+    EXPECT_TRUE(child.ran);
+    return running;
+}
+
+TEST(Lifetime, KillingTheLauncherEndsTheChild)
+{
+    Record child;
+    const Running running = with_child_running(real_launcher, child);
+    ASSERT_TRUE(child.ran);
+    const Watched watched(child.pid);
+    ASSERT_NE(watched.handle, nullptr);
+    ASSERT_TRUE(TerminateProcess(running.process, 1));
+    EXPECT_TRUE(watched.ends_within(2000)) << "the child outlived its launcher";
+    finish(running);
+}
+
+TEST(Lifetime, AProcessTheChildLeavesRunningOutlivesTheLaunchersEnd)
+{
+    const Running running = start({acp(real_launcher), L"t", base_env({"TARVEX_TEST_MODE=helper"})});
+    const Outcome o = finish(running);
+    ASSERT_TRUE(o.child.ran);
+    EXPECT_EQ(o.status, 0u);
+    const Record helper = helper_record(running);
+    ASSERT_TRUE(helper.ran) << "the child's helper never started";
+    const Watched watched(helper.pid);
+    ASSERT_NE(watched.handle, nullptr) << "the helper ended with the launcher";
+    EXPECT_FALSE(watched.ends_within(1000)) << "the helper ended with the launcher";
+}
+
+// The system delivers console events on a thread it starts in the process
+// at kernel32's CtrlRoutine; a test can do the same. After the handlers
+// the system ends the launcher; the child must be left to finish.
+class ConsoleEventTest : public testing::TestWithParam<DWORD> {};
+
+TEST_P(ConsoleEventTest, SystemEndingTheLauncherLeavesTheChildItsChance)
+{
+    Record child;
+    const Running running = with_child_running(real_launcher, child);
+    ASSERT_TRUE(child.ran);
+    const Watched watched(child.pid);
+    ASSERT_NE(watched.handle, nullptr);
+    const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine")));
+    ASSERT_NE(routine, nullptr);
+    HANDLE thread = CreateRemoteThread(running.process, nullptr, 0, routine,
+                                       reinterpret_cast<void*>(static_cast<DWORD_PTR>(GetParam())), 0, nullptr);
+    ASSERT_NE(thread, nullptr) << GetLastError();
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    if (WaitForSingleObject(running.process, 1000) == WAIT_TIMEOUT)
+        TerminateProcess(running.process, 1);
+    finish(running);
+    EXPECT_FALSE(watched.ends_within(2000)) << "the child was ended with its launcher";
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, ConsoleEventTest,
+    testing::Values(CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT),
+    [](const testing::TestParamInfo<DWORD>& info) {
+        return std::string(info.param == CTRL_CLOSE_EVENT ? "Close"
+                           : info.param == CTRL_LOGOFF_EVENT ? "Logoff" : "Shutdown");
+    });
+
+// Without a job of its own (the platform refuses it, or the launcher is in
+// a job that allows no breakaway) the launch goes on exactly as before.
+struct Jobless {
+    const char* name;
+    const char* launcher;
+    bool in_job;
+};
+
+void PrintTo(const Jobless& j, std::ostream* os) { *os << j.name; }
+
+class JoblessTest : public testing::TestWithParam<Jobless> {};
+
+TEST_P(JoblessTest, StillStartsWaitsAndPassesTheStatusOn)
+{
+    const Jobless& j = GetParam();
+    for (const char* status : {"0", "0x2a", "0xC0000005"}) {
+        Launch launch{acp(j.launcher), L"t a\u00e9", base_env({std::string("TARVEX_TEST_EXIT=") + status})};
+        launch.in_job = j.in_job;
+        const Outcome o = run(launch);
+        ASSERT_TRUE(o.child.ran);
+        EXPECT_EQ(o.child.wide_argv, child_vector(acp(gui_in(apps_root)), {L"a\u00e9"}));
+        EXPECT_EQ(o.status, std::stoul(status, nullptr, 0));
+        EXPECT_EQ(o.out + o.err, "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, JoblessTest, testing::Values(
+    Jobless{"InsideAJobOfTheCallers", real_launcher, true},
+    Jobless{"AssignmentRefused", nojob_launcher, false},
+    Jobless{"AssignmentRefusedInsideAJob", nojob_launcher, true}),
+    [](const testing::TestParamInfo<Jobless>& info) { return std::string(info.param.name); });
+
+TEST(Lifetime, StartFailureStillGivesMinusOneAndNoOutput)
+{
+    for (const char* launcher : {real_launcher, nojob_launcher}) {
+        const Outcome o = run_args(launcher, {"--no-gui-libs"}, {"TARVEX_BINDIR=C:\\nowhere"});
+        EXPECT_FALSE(o.child.ran);
+        EXPECT_EQ(o.status, 0xFFFFFFFFu);
+        EXPECT_EQ(o.out + o.err, "");
+    }
+}
+
+// ---- the display probe on an older loader ----
+
+TEST(OlderLoader, ProbeStillFindsTheDisplay)
+{
+    const Outcome o = run_args(old_loader_launcher, {"x"});
+    ASSERT_TRUE(o.child.ran);
+    EXPECT_EQ(o.child.argv, child_vector(gui_in(apps_root), {"x"}));
+    EXPECT_EQ(o.err, "");
+}
+
+} // namespace
