@@ -36,6 +36,16 @@ struct startup_info {
 
 extern "C" int __cdecl __wgetmainargs(int*, wchar_t***, wchar_t***, int, startup_info*);
 
+// The runtime's wide argument vector, split by the same rules.
+wchar_t** wide_arguments(int& argc)
+{
+    wchar_t** argv = nullptr;
+    wchar_t** env = nullptr;
+    startup_info info = {0};
+    __wgetmainargs(&argc, &argv, &env, 0, &info);
+    return argv;
+}
+
 template <class S>
 void write_file(const std::string& file, const S& fields)
 {
@@ -70,10 +80,7 @@ void write_record(const std::string& file, int argc, char** argv)
     write_file(file, record);
 
     int wide_argc = 0;
-    wchar_t** wide_argv = nullptr;
-    wchar_t** wide_env = nullptr;
-    startup_info info = {0};
-    __wgetmainargs(&wide_argc, &wide_argv, &wide_env, 0, &info);
+    wchar_t** wide_argv = wide_arguments(wide_argc);
     wchar_t wide_module[MAX_PATH * 4] = {};
     GetModuleFileNameW(nullptr, wide_module, MAX_PATH * 4);
     std::wstring wide;
@@ -124,13 +131,24 @@ void echo_standard_input()
     std::fputs("child stderr", stderr);
 }
 
-void show(int argc, char** argv)
+std::string utf8(const wchar_t* text)
 {
-    char module[MAX_PATH * 4] = {};
-    GetModuleFileNameA(nullptr, module, sizeof module);
-    std::printf("stand-in child started: %s\n", module);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
+    return bytes.c_str();
+}
+
+// For people, in UTF-8 whatever the code page: every character shows.
+void show()
+{
+    int argc = 0;
+    wchar_t** argv = wide_arguments(argc);
+    wchar_t module[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH * 4);
+    std::printf("stand-in child started: %s\n", utf8(module).c_str());
     for (int i = 1; i < argc; ++i)
-        std::printf("  argument %d: [%s]\n", i, argv[i]);
+        std::printf("  argument %d: [%s]\n", i, utf8(argv[i]).c_str());
 }
 
 DWORD parent_process_id()
@@ -192,7 +210,7 @@ int main(int argc, char** argv)
     if (how == "echo")
         echo_standard_input();
     if (how == "show")
-        show(argc, argv);
+        show();
     if (how == "interrupt")
         wait_for_interrupt();
     if (how == "wait")
