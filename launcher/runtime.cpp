@@ -2,7 +2,8 @@
 
 #include "wtf8.h"
 
-#include <cstdlib>
+#include <windows.h>
+
 #include <cstring>
 
 namespace {
@@ -14,8 +15,8 @@ struct startup_info {
 
 } // namespace
 
-// Exported by msvcrt.dll for wide programs' start-up; it also readies the
-// runtime's wide environment.
+// Exported by msvcrt.dll for wide programs' start-up: the same splitting
+// as the ANSI vector's, on the wide command line.
 extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** envp,
                                       int expand_wildcards, startup_info* info);
 
@@ -38,8 +39,17 @@ char** launcher_arguments(int* argc)
     return argv;
 }
 
+// Read from the process's own environment block: the runtime's wide copy
+// can be one converted from its ANSI copy in a program started through the
+// ANSI entry, with the same losses. The launcher changes no variable, so
+// both hold the same values.
 std::string env_value(const char* name)
 {
-    const wchar_t* value = _wgetenv(utf16_from_wtf8(name).c_str());
-    return value ? wtf8_from_utf16(value) : std::string();
+    const std::wstring wide_name = utf16_from_wtf8(name);
+    const DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+    if (size == 0)
+        return std::string();
+    std::wstring value(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(wide_name.c_str(), &value[0], size);
+    return length < size ? wtf8_from_utf16(value.data(), length) : std::string();
 }

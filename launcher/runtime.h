@@ -1,8 +1,9 @@
 #ifndef TARVEX_RUNTIME_H
 #define TARVEX_RUNTIME_H
 
-// What the C runtime hands the launcher, read in its wide (UTF-16) form and
-// turned into WTF-8, so that no character is lost to the ANSI code page.
+// What the launcher is given, its arguments and its environment, read in
+// the platform's UTF-16 form and turned into WTF-8, so that no character is
+// lost to the ANSI code page.
 
 #include <string>
 
