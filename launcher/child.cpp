@@ -47,6 +47,7 @@ bool set_job_limits(HANDLE job, bool kill_on_close)
 // whatever reason, ends the child with it; null when none can be made.
 HANDLE make_lifetime_job()
 {
+    SetLastError(ERROR_SUCCESS);
     HANDLE job = CreateJobObjectW(nullptr, job_name().c_str());
     if (job == nullptr)
         return nullptr;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 using namespace harness;
@@ -30,25 +31,32 @@ struct Watched {
     bool ends_within(DWORD ms) const { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
 };
 
-// A launch whose child runs for a minute, once the child has begun.
-Running with_child_running(const char* launcher, Record& child)
-{
-    const Running running = start({acp(launcher), L"t", base_env({"TARVEX_TEST_MODE=wait"})});
-    child = wait_for_child(running);
-    EXPECT_TRUE(child.ran);
-    return running;
-}
+// A launch whose child runs for a minute, once the child has begun; the
+// child is watched from the test.
+class ChildRunning : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        running = start({acp(real_launcher), L"t", base_env({"TARVEX_TEST_MODE=wait"})});
+        const Record record = wait_for_child(running);
+        ASSERT_TRUE(record.ran);
+        child = std::make_unique<Watched>(record.pid);
+        ASSERT_NE(child->handle, nullptr);
+    }
+    void TearDown() override
+    {
+        child.reset();
+        finish(running);
+    }
 
-TEST(Lifetime, KillingTheLauncherEndsTheChild)
+    Running running;
+    std::unique_ptr<Watched> child;
+};
+
+TEST_F(ChildRunning, KillingTheLauncherEndsTheChild)
 {
-    Record child;
-    const Running running = with_child_running(real_launcher, child);
-    ASSERT_TRUE(child.ran);
-    const Watched watched(child.pid);
-    ASSERT_NE(watched.handle, nullptr);
     ASSERT_TRUE(TerminateProcess(running.process, 1));
-    EXPECT_TRUE(watched.ends_within(2000)) << "the child outlived its launcher";
-    finish(running);
+    EXPECT_TRUE(child->ends_within(2000)) << "the child outlived its launcher";
 }
 
 TEST(Lifetime, AProcessTheChildLeavesRunningOutlivesTheLaunchersEnd)
@@ -67,15 +75,10 @@ TEST(Lifetime, AProcessTheChildLeavesRunningOutlivesTheLaunchersEnd)
 // The system delivers console events on a thread it starts in the process
 // at kernel32's CtrlRoutine; a test can do the same. After the handlers
 // the system ends the launcher; the child must be left to finish.
-class ConsoleEventTest : public testing::TestWithParam<DWORD> {};
+class ConsoleEventTest : public ChildRunning, public testing::WithParamInterface<DWORD> {};
 
 TEST_P(ConsoleEventTest, SystemEndingTheLauncherLeavesTheChildItsChance)
 {
-    Record child;
-    const Running running = with_child_running(real_launcher, child);
-    ASSERT_TRUE(child.ran);
-    const Watched watched(child.pid);
-    ASSERT_NE(watched.handle, nullptr);
     const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine")));
     ASSERT_NE(routine, nullptr);
@@ -86,8 +89,7 @@ TEST_P(ConsoleEventTest, SystemEndingTheLauncherLeavesTheChildItsChance)
     CloseHandle(thread);
     if (WaitForSingleObject(running.process, 1000) == WAIT_TIMEOUT)
         TerminateProcess(running.process, 1);
-    finish(running);
-    EXPECT_FALSE(watched.ends_within(2000)) << "the child was ended with its launcher";
+    EXPECT_FALSE(child->ends_within(2000)) << "the child was ended with its launcher";
 }
 
 INSTANTIATE_TEST_SUITE_P(Events, ConsoleEventTest,
