@@ -46,11 +46,22 @@ protected:
     void TearDown() override
     {
         child.reset();
-        finish(running);
+        end();
+    }
+
+    // The launch's outcome, once it has ended; waited for only once.
+    const Outcome& end()
+    {
+        if (!ended)
+            outcome = finish(running);
+        ended = true;
+        return outcome;
     }
 
     Running running;
     std::unique_ptr<Watched> child;
+    Outcome outcome;
+    bool ended = false;
 };
 
 TEST_F(ChildRunning, KillingTheLauncherEndsTheChild)
@@ -73,31 +84,62 @@ TEST(Lifetime, AProcessTheChildLeavesRunningOutlivesTheLaunchersEnd)
 }
 
 // The system delivers console events on a thread it starts in the process
-// at kernel32's CtrlRoutine; a test can do the same. After the handlers
-// the system ends the launcher; the child must be left to finish.
-class ConsoleEventTest : public ChildRunning, public testing::WithParamInterface<DWORD> {};
+// at kernel32's CtrlRoutine; a test can do the same, to the launcher alone.
+class ConsoleEventTest : public ChildRunning, public testing::WithParamInterface<DWORD> {
+protected:
+    void deliver_to_launcher()
+    {
+        const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine")));
+        ASSERT_NE(routine, nullptr);
+        HANDLE thread = CreateRemoteThread(running.process, nullptr, 0, routine,
+            reinterpret_cast<void*>(static_cast<DWORD_PTR>(GetParam())), 0, nullptr);
+        ASSERT_NE(thread, nullptr) << GetLastError();
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+    }
+};
 
-TEST_P(ConsoleEventTest, SystemEndingTheLauncherLeavesTheChildItsChance)
+std::string event_name(const testing::TestParamInfo<DWORD>& info)
 {
-    const auto routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine")));
-    ASSERT_NE(routine, nullptr);
-    HANDLE thread = CreateRemoteThread(running.process, nullptr, 0, routine,
-                                       reinterpret_cast<void*>(static_cast<DWORD_PTR>(GetParam())), 0, nullptr);
-    ASSERT_NE(thread, nullptr) << GetLastError();
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
+    switch (info.param) {
+    case CTRL_C_EVENT: return "CtrlC";
+    case CTRL_BREAK_EVENT: return "CtrlBreak";
+    case CTRL_CLOSE_EVENT: return "Close";
+    case CTRL_LOGOFF_EVENT: return "Logoff";
+    default: return "Shutdown";
+    }
+}
+
+// After the handlers the system ends the launcher; the child must be left
+// to finish on its own.
+class EndingEventTest : public ConsoleEventTest {};
+
+TEST_P(EndingEventTest, SystemEndingTheLauncherLeavesTheChildItsChance)
+{
+    deliver_to_launcher();
     if (WaitForSingleObject(running.process, 1000) == WAIT_TIMEOUT)
         TerminateProcess(running.process, 1);
     EXPECT_FALSE(child->ends_within(2000)) << "the child was ended with its launcher";
 }
 
-INSTANTIATE_TEST_SUITE_P(Events, ConsoleEventTest,
-    testing::Values(CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT),
-    [](const testing::TestParamInfo<DWORD>& info) {
-        return std::string(info.param == CTRL_CLOSE_EVENT ? "Close"
-                           : info.param == CTRL_LOGOFF_EVENT ? "Logoff" : "Shutdown");
-    });
+INSTANTIATE_TEST_SUITE_P(Events, EndingEventTest,
+    testing::Values(CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT), event_name);
+
+// An interrupt is the child's to decide: the launcher keeps waiting and
+// ends with the child's status. (Wine's console cannot send Ctrl+Break.)
+class InterruptEventTest : public ConsoleEventTest {};
+
+TEST_P(InterruptEventTest, LauncherKeepsWaitingForTheChild)
+{
+    deliver_to_launcher();
+    EXPECT_EQ(WaitForSingleObject(running.process, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
+    TerminateProcess(child->handle, 0x2a);
+    EXPECT_EQ(end().status, 0x2au);
+}
+
+INSTANTIATE_TEST_SUITE_P(Events, InterruptEventTest,
+    testing::Values(CTRL_C_EVENT, CTRL_BREAK_EVENT), event_name);
 
 // Without a job of its own (the platform refuses it, or the launcher is in
 // a job that allows no breakaway) the launch goes on exactly as before.
