@@ -112,7 +112,9 @@ int run_child(const std::string& path, char** argv)
     const std::intptr_t process = _wspawnv(_P_NOWAIT, utf16_from_wtf8(path).c_str(), wide_argv.data());
     if (process == -1)
         return -1;
-    if (job != nullptr && !AssignProcessToJobObject(job, reinterpret_cast<HANDLE>(process)))
+    // The runtime hands the process handle back as an integer.
+    HANDLE child = reinterpret_cast<HANDLE>(process); // NOLINT(performance-no-int-to-ptr)
+    if (job != nullptr && !AssignProcessToJobObject(job, child))
         CloseHandle(job);
     int status = 0;
     if (_cwait(&status, process, _WAIT_CHILD) == -1)

@@ -16,7 +16,8 @@ struct startup_info {
 } // namespace
 
 // Exported by msvcrt.dll for wide programs' start-up: the same splitting
-// as the ANSI vector's, on the wide command line.
+// as the ANSI vector's, on the wide command line. The name is the runtime's.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" int __cdecl __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** envp,
                                       int expand_wildcards, startup_info* info);
 
