@@ -6,6 +6,7 @@
 #include "wtf8.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -166,15 +167,27 @@ void PrintTo(const Place& p, std::ostream* os) { *os << p.name; }
 
 class PlaceTest : public testing::TestWithParam<Place> {};
 
+// The file a path names, as the system reports a running module's path.
+std::wstring full_path(const std::wstring& path)
+{
+    wchar_t full[MAX_PATH * 2];
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
+    return std::wstring(full, length);
+}
+
 TEST_P(PlaceTest, BothBuildsStartFromThere)
 {
     const Place& p = GetParam();
+    const std::wstring cli_path = p.bin + L"\\tarvex-cli.exe";
     const Outcome cli_run = run_wide(p.launcher, {L"--no-gui-libs", L"\u00e9"}, p.env);
     ASSERT_TRUE(cli_run.child.ran) << "nothing started from " << p.name;
-    EXPECT_EQ(cli_run.child.wide_argv, child_vector(p.bin + L"\\tarvex-cli.exe", {L"\u00e9"}));
+    EXPECT_EQ(cli_run.child.wide_argv, child_vector(cli_path, {L"\u00e9"}));
+    EXPECT_EQ(cli_run.child.wide_module, full_path(cli_path));
+    const std::wstring gui_path = p.archlib + L"\\tarvex-gui.exe";
     const Outcome gui_run = run_wide(p.launcher, {}, p.env);
     ASSERT_TRUE(gui_run.child.ran) << "nothing started from " << p.name;
-    EXPECT_EQ(gui_run.child.wide_argv, child_vector(p.archlib + L"\\tarvex-gui.exe", {}));
+    EXPECT_EQ(gui_run.child.wide_argv, child_vector(gui_path, {}));
+    EXPECT_EQ(gui_run.child.wide_module, full_path(gui_path));
 }
 
 const std::wstring archlib_tail = L"\\libexec\\tarvex\\4.0.1-rc3\\exec\\i686-w64-mingw32";
