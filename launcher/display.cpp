@@ -23,8 +23,10 @@ HMODULE load_user_interface_library()
     wchar_t path[MAX_PATH];
     const wchar_t file[] = L"\\user32.dll";
     const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length + std::size(file) > MAX_PATH)
+    if (length == 0 || length + std::size(file) > MAX_PATH) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
         return nullptr;
+    }
     std::memcpy(path + length, file, sizeof file);
     return LoadLibraryW(path);
 }
@@ -41,13 +43,19 @@ get_dc_function user_interface_get_dc()
 } // namespace
 
 // A device context for the whole screen exists only where a display does.
-// It is deliberately kept: the launcher's process ends soon after.
+// It is deliberately kept: the launcher's process ends soon after. Without
+// a display the last error tells why, for the trace: the loader's reason,
+// or none when the library gave no device context.
 extern "C" const char* display_available(int* reachable)
 {
     *reachable = 0;
     const get_dc_function get_dc = user_interface_get_dc();
-    if (get_dc == nullptr || get_dc(nullptr) == nullptr)
+    if (get_dc == nullptr)
         return "no graphical display found";
+    if (get_dc(nullptr) == nullptr) {
+        SetLastError(ERROR_SUCCESS);
+        return "no graphical display found";
+    }
     *reachable = 1;
     return "";
 }

@@ -5,12 +5,14 @@
 #include "config.h"
 #include "display.h"
 #include "runtime.h"
+#include "trace.h"
 #include "wtf8.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <cwchar>
 #include <iostream>
@@ -41,49 +43,87 @@ std::string record_text(const wchar_t (&field)[N])
     return wtf8_from_utf16(field, wcsnlen(field, N));
 }
 
-std::string loaded_module_path(const char* key)
+// The variable's value, as the trace reports it.
+std::string variable(const char* name, bool tracing)
 {
+    const std::string value = env_value(name);
+    trace_variable(tracing, name, value);
+    return value;
+}
+
+std::string loaded_module_path(const char* key, bool tracing)
+{
+    std::string module;
     std::string path;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        trace_module_walk(tracing, module, path);
         return path;
+    }
     // The wide record: a module path outside the ANSI code page comes whole.
     MODULEENTRY32W entry;
     static_assert(sizeof entry == 1064, "wide module record expected");
     std::memset(&entry, 0, sizeof entry);
     entry.dwSize = sizeof entry;
     for (BOOL found = Module32FirstW(snapshot, &entry); found; found = Module32NextW(snapshot, &entry)) {
-        if (record_text(entry.szModule).find(key) != std::string::npos) {
+        module = record_text(entry.szModule);
+        if (module.find(key) != std::string::npos) {
             path = record_text(entry.szExePath);
-            if (path.empty() || path.back() != '\\')
-                path += '\\';
             break;
         }
+        module.clear();
     }
     CloseHandle(snapshot);
+    trace_module_walk(tracing, module, path);
+    if (!module.empty() && (path.empty() || path.back() != '\\'))
+        path += '\\';
     return path;
 }
 
 // The root of the installation that the first module named like this
 // product lies in: everything before its last "\bin\".
-std::string module_install_root()
+std::string module_install_root(bool tracing)
 {
-    const std::string path = loaded_module_path("tarvex");
+    const std::string path = loaded_module_path("tarvex", tracing);
     const std::size_t bin = path.rfind("\\bin\\");
-    if (bin == std::string::npos)
+    if (bin == std::string::npos) {
+        trace_no_bin_marker(tracing, !path.empty());
         return std::string();
+    }
     return path.substr(0, bin);
 }
 
-// Moves a compiled-in path from the build prefix onto the installation root.
-std::string relocate_install_path(const std::string& path)
+// Whether a forward-slashed absolute path names where it lies: a drive
+// ("C:/") or a network share ("//server/share/"). Any other absolute path
+// lies on whatever drive is current, where any user may create it.
+bool names_its_volume(const std::string& path)
+{
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && path[2] == '/')
+        return true;
+    if (path.compare(0, 2, "//") != 0)
+        return false;
+    const std::size_t share = path.find('/', 2);
+    return share != std::string::npos && share > 2 && share + 1 < path.size() && path[share + 1] != '/';
+}
+
+// Moves a compiled-in path from the build prefix onto the installation
+// root. unvouched: set when the root is a build prefix that names no drive
+// or share, so that no installation vouches for the result.
+std::string relocate_install_path(const std::string& path, bool tracing, bool& unvouched)
 {
     const std::string prefix = BUILD_PREFIX;
-    std::string root = env_value("TARVEX_HOME");
-    if (root.empty())
-        root = module_install_root();
-    if (root.empty())
+    std::string root = variable("TARVEX_HOME", tracing);
+    const char* source = "TARVEX_HOME";
+    if (root.empty()) {
+        root = module_install_root(tracing);
+        source = "the launcher's own path";
+    }
+    if (root.empty()) {
         root = prefix;
+        source = "the build prefix, for want of another";
+        unvouched = !names_its_volume(prefix);
+    }
+    trace_root(tracing, root, source);
     std::string result = path;
     if (!(root == prefix) && path.compare(0, prefix.size(), prefix) == 0)
         result.replace(0, prefix.size(), root);
@@ -91,16 +131,16 @@ std::string relocate_install_path(const std::string& path)
     return result;
 }
 
-std::string bin_directory()
+std::string bin_directory(bool tracing, bool& unvouched)
 {
-    const std::string dir = env_value("TARVEX_BINDIR");
-    return dir.empty() ? relocate_install_path(BUILD_BINDIR) : dir;
+    const std::string dir = variable("TARVEX_BINDIR", tracing);
+    return dir.empty() ? relocate_install_path(BUILD_BINDIR, tracing, unvouched) : dir;
 }
 
-std::string archlib_directory()
+std::string archlib_directory(bool tracing, bool& unvouched)
 {
-    const std::string dir = env_value("TARVEX_ARCHLIBDIR");
-    return dir.empty() ? relocate_install_path(BUILD_ARCHLIBDIR) : dir;
+    const std::string dir = variable("TARVEX_ARCHLIBDIR", tracing);
+    return dir.empty() ? relocate_install_path(BUILD_ARCHLIBDIR, tracing, unvouched) : dir;
 }
 
 // Directory and file name with one backslash between, whatever the
@@ -204,19 +244,28 @@ char** prepare_spawn(char** argv)
 // the arguments are read again from the wide command line.
 __declspec(dllexport) int main(int, char**)
 {
+    const bool tracing = trace_wanted();
     int argc = 0;
     char** const argv = launcher_arguments(&argc);
-    if (argv == nullptr)
+    if (argv == nullptr) {
+        trace_status(tracing, -1);
         return -1;
-    const std::string bin_dir = bin_directory();
-    const std::string archlib_dir = archlib_directory();
+    }
+    // Whether a directory is only the build prefix's, which nobody installed.
+    bool bin_unvouched = false;
+    bool archlib_unvouched = false;
+    const std::string bin_dir = bin_directory(tracing, bin_unvouched);
+    const std::string archlib_dir = archlib_directory(tracing, archlib_unvouched);
+    trace_directories(tracing, bin_dir, archlib_dir);
     std::string target_path = join_path(archlib_dir, gui_name);
+    bool target_unvouched = archlib_unvouched;
 
     // Slot 0 and the terminator must fit even when argc is 0.
     char** child_argv = new char*[argc < 1 ? 2 : argc + 1];
     bool gui_wanted = true;
     bool gui_build_wanted = true;
     bool report_fallback = true;
+    std::string recognised;
     int k = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -224,29 +273,49 @@ __declspec(dllexport) int main(int, char**)
             gui_wanted = false;
             gui_build_wanted = false;
             target_path = join_path(bin_dir, cli_name);
+            target_unvouched = bin_unvouched;
+            recognised += " " + arg;
             continue;
         }
-        if (arg == "--no-gui")
+        if (arg == "--no-gui") {
             gui_wanted = false;
-        else if (arg == "--silent" || arg == "--quiet" || arg == "-q")
+            recognised += " " + arg;
+        } else if (arg == "--silent" || arg == "--quiet" || arg == "-q") {
             report_fallback = false;
+            recognised += " " + arg;
+        }
         child_argv[k++] = argv[i];
     }
     child_argv[k] = nullptr;
+    trace_options(tracing, recognised);
 
     if (gui_wanted || gui_build_wanted) {
         int reachable = 0;
         const char* reason = display_available(&reachable);
+        trace_probe(tracing, reachable != 0, GetLastError());
         if (!reachable) {
             target_path = join_path(bin_dir, versioned_cli_name);
+            target_unvouched = bin_unvouched;
             if (report_fallback)
                 report_fallback_to_cli(reason);
         }
+    } else {
+        trace_probe_skipped(tracing);
     }
 
     target_path += ".exe";
+    trace_executable(tracing, target_path);
+    // A drive-less default names a folder on whatever drive is current,
+    // which any user may have made: never start what nobody installed.
+    if (target_unvouched) {
+        trace_unvouched_directory(tracing, BUILD_PREFIX);
+        trace_status(tracing, -1);
+        return -1;
+    }
     child_argv[0] = copy_of(target_path);
     // The vectors live until the process ends; nothing is worth releasing.
     char** spawn_argv = prepare_spawn(child_argv); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
-    return run_child(target_path, spawn_argv); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
+    const int status = run_child(target_path, spawn_argv, tracing); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
+    trace_status(tracing, status);
+    return status;
 }

@@ -16,7 +16,12 @@
 //                     that started it, one lower-case name a line;
 //                     "helper": start a copy of itself that waits 60 s
 //                     (its record: this one's name with ".helper"), and
-//                     end once that copy has written its record
+//                     end once that copy has written its record;
+//                     "close-stdout", "close-stderr", "close-fd3": write
+//                     the payload below there, close it, then run for
+//                     30 s; "leave-directory": move to C:\, then run for
+//                     30 s. Each writes "<record>.aside" once it has done
+//                     so.
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -178,6 +183,51 @@ void print_parent_modules()
     CloseHandle(snapshot);
 }
 
+// What the child writes before it closes a stream: more than a pipe holds,
+// every byte value, no line structure to lean on.
+std::string payload()
+{
+    std::string bytes;
+    for (int i = 0; i < 100000; ++i)
+        bytes += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    return bytes;
+}
+
+void write_all(int fd, const std::string& bytes)
+{
+    _setmode(fd, _O_BINARY);
+    for (std::size_t done = 0; done < bytes.size();) {
+        const int n = _write(fd, bytes.data() + done, static_cast<unsigned>(bytes.size() - done));
+        if (n <= 0)
+            return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// Lets go of something the caller may wait on, says so, and runs on.
+void stand_aside(const std::string& how, const std::string& record)
+{
+    if (how == "close-stdout" || how == "close-stderr" || how == "close-fd3") {
+        const int fd = how == "close-stdout" ? 1 : how == "close-stderr" ? 2 : 3;
+        write_all(fd, payload());
+        // Given one handle for both, standard error holds the same pipe.
+        if (fd == 1 && _get_osfhandle(1) == _get_osfhandle(2))
+            _close(2);
+        _close(fd);
+        // Standard handles live in the process parameters too.
+        if (fd < 3) {
+            const DWORD which = fd == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+            SetStdHandle(which, nullptr);
+        }
+    } else if (how == "leave-directory") {
+        SetCurrentDirectoryW(L"C:\\");
+    } else {
+        return;
+    }
+    write_file(record + ".aside", std::string("done"));
+    Sleep(30000);
+}
+
 volatile LONG interrupted = 0;
 
 BOOL WINAPI on_interrupt(DWORD event)
@@ -219,6 +269,8 @@ int main(int argc, char** argv)
         print_parent_modules();
     if (how == "helper" && record)
         start_helper(record);
+    if (record)
+        stand_aside(how, record);
     const char* status = std::getenv("TARVEX_TEST_EXIT");
     // ExitProcess, not return: the full 32-bit status must come through.
     ExitProcess(status ? static_cast<UINT>(std::strtoul(status, nullptr, 0)) : 0);

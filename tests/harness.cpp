@@ -12,7 +12,8 @@ namespace harness {
 
 const char* const apps_root = "C:\\Apps\\tarvex";
 const char* const prefix_root = "C:\\usr\\i686-w64-mingw32";
-const char* const gui_tail = "\\libexec\\tarvex\\4.0.1-rc3\\exec\\i686-w64-mingw32\\tarvex-gui.exe";
+const char* const archlib_tail = "\\libexec\\tarvex\\" TARVEX_TEST_VERSION "\\exec\\i686-w64-mingw32";
+const char* const versioned_cli_name = "tarvex-cli-" TARVEX_TEST_VERSION ".exe";
 
 const wchar_t* const cjk_root = L"C:\\users\\\u5f20\u4e09\\tarvex";
 const wchar_t* const cyrillic_root =
@@ -25,6 +26,12 @@ const char* const stub_launcher = "C:\\Apps\\tarvex\\bin\\tarvex-stub.exe";
 const char* const nostrdup_launcher = "C:\\Apps\\tarvex\\bin\\tarvex-nostrdup.exe";
 const char* const nojob_launcher = "C:\\Apps\\tarvex\\bin\\tarvex-nojob.exe";
 const char* const old_loader_launcher = "C:\\Apps\\tarvex\\bin\\tarvex-oldloader.exe";
+const char* const outside_bin_launcher = "C:\\Apps\\tarvex\\tarvex.exe";
+const char* const renamed_launcher = "C:\\Renamed\\bin\\Tarvex.exe";
+const char* const spelled_bin_launcher = "C:\\Spelled\\Bin\\tarvex.exe";
+const char* const outside_bin_stub_launcher = "C:\\Apps\\tarvex\\tarvex-stub.exe";
+const char* const drive_prefix_launcher = "C:\\Apps\\tarvex\\tarvex-driveprefix.exe";
+const char* const drive_prefix_root = "C:\\Packaged\\usr\\i686-w64-mingw32";
 
 std::wstring acp(const std::string& text)
 {
@@ -56,11 +63,11 @@ S text(const char* ascii)
     return S(ascii, ascii + std::strlen(ascii));
 }
 
-template <class S> S gui_path(const S& root) { return root + text<S>(gui_tail); }
+template <class S> S gui_path(const S& root) { return root + text<S>(archlib_tail) + text<S>("\\tarvex-gui.exe"); }
 template <class S> S cli_path(const S& root) { return root + text<S>("\\bin\\tarvex-cli.exe"); }
 template <class S> S versioned_cli_path(const S& root)
 {
-    return root + text<S>("\\bin\\tarvex-cli-4.0.1-rc3.exe");
+    return root + text<S>("\\bin\\") + text<S>(versioned_cli_name);
 }
 
 } // namespace
@@ -160,6 +167,8 @@ Record read_record(const std::string& path)
     return record;
 }
 
+} // namespace
+
 std::string current_test_file(const char* extension)
 {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
@@ -169,6 +178,8 @@ std::string current_test_file(const char* extension)
             c = '_';
     return std::string(records_dir) + "\\" + name + extension;
 }
+
+namespace {
 
 HANDLE inheritable_file(const std::string& path, DWORD access, DWORD disposition)
 {
@@ -252,18 +263,20 @@ bool stage()
 {
     const std::wstring launcher = from_unix(TARVEX_TEST_LAUNCHER);
     bool ok = make_dirs(acp(records_dir));
-    for (const char* root : {apps_root, prefix_root, "C:\\Tools", "C:\\bin\\tarvex", "D:\\tv",
-                             "C:\\Program Files\\tar vex"})
+    for (const char* root : {apps_root, prefix_root, drive_prefix_root, "C:\\Tools", "C:\\bin\\tarvex",
+                             "D:\\tv", "C:\\Program Files\\tar vex"})
         ok = ok && stage_children(acp(root));
     for (const wchar_t* root : {cjk_root, cyrillic_root, emoji_root})
         ok = ok && stage_children(root) && copy_to(launcher, root + std::wstring(L"\\bin\\tarvex.exe"));
     ok = ok && stage_children(acp(long_path_root())) && copy_to(launcher, acp(long_path_launcher()));
-    for (const char* place : {real_launcher, "C:\\Caps\\BIN\\tarvex.exe",
-                              "C:\\Apps\\tarvex\\tarvex.exe", "C:\\Apps\\tarvex\\bin\\launch.exe",
+    for (const char* place : {real_launcher, "C:\\Caps\\BIN\\tarvex.exe", outside_bin_launcher,
+                              renamed_launcher, spelled_bin_launcher, "C:\\Apps\\tarvex\\bin\\launch.exe",
                               "C:\\Tools\\bin\\tv\\tarvex.exe", "C:\\bin\\tarvex\\bin\\tarvex.exe",
                               "D:\\tv\\bin\\tarvex.exe", "C:\\Program Files\\tar vex\\bin\\tarvex.exe"})
         ok = ok && copy_to(launcher, acp(place));
     ok = ok && copy_to(from_unix(TARVEX_TEST_STUB_LAUNCHER), acp(stub_launcher));
+    ok = ok && copy_to(from_unix(TARVEX_TEST_STUB_LAUNCHER), acp(outside_bin_stub_launcher));
+    ok = ok && copy_to(from_unix(TARVEX_TEST_DRIVE_PREFIX_LAUNCHER), acp(drive_prefix_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_NOSTRDUP_LAUNCHER), acp(nostrdup_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_NOJOB_LAUNCHER), acp(nojob_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_OLD_LOADER_LAUNCHER), acp(old_loader_launcher));
@@ -273,7 +286,8 @@ bool stage()
 Env base_env(const Env& extra)
 {
     const std::string record = current_test_file(".rec");
-    for (const std::string& file : {record, record + ".wide", record + ".helper", record + ".helper.wide"})
+    for (const std::string& file : {record, record + ".wide", record + ".helper", record + ".helper.wide",
+                                    record + ".aside"})
         DeleteFileA(file.c_str());
     Env env = {L"SystemRoot=C:\\windows", L"TARVEX_TEST_RECORD=" + acp(record)};
     env.insert(env.end(), extra.begin(), extra.end());
@@ -305,13 +319,14 @@ Running start(const Launch& launch)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
+    startup.hStdInput = launch.std_input ? launch.std_input : in;
+    startup.hStdOutput = launch.std_output ? launch.std_output : out;
+    startup.hStdError = launch.std_error ? launch.std_error : err;
     PROCESS_INFORMATION process = {};
     std::wstring command_line = launch.command_line;
     std::wstring env = environment_block(launch.env);
-    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (launch.in_job ? CREATE_SUSPENDED : 0);
+    const bool suspended = launch.in_job || !launch.held_job_prefix.empty();
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (suspended ? CREATE_SUSPENDED : 0);
     const BOOL started = CreateProcessW(launch.program.c_str(), &command_line[0], nullptr, nullptr,
                                         TRUE, flags, &env[0], launch.directory.c_str(), &startup,
                                         &process);
@@ -319,6 +334,13 @@ Running start(const Launch& launch)
     CloseHandle(out);
     CloseHandle(err);
     EXPECT_TRUE(started) << "could not start " << to_acp(launch.program) << ": " << GetLastError();
+    if (started && !launch.held_job_prefix.empty()) {
+        const std::wstring name = launch.held_job_prefix + std::to_wstring(process.dwProcessId);
+        running.held_job = CreateJobObjectW(nullptr, name.c_str());
+        EXPECT_NE(running.held_job, nullptr) << "could not take the job name";
+        if (!launch.in_job)
+            ResumeThread(process.hThread);
+    }
     if (started && launch.in_job) {
         EXPECT_TRUE(start_in_job(process)) << "could not put the launcher into a job";
     }
@@ -341,6 +363,8 @@ Outcome finish(const Running& running)
     DWORD status = 0;
     GetExitCodeProcess(running.process, &status);
     CloseHandle(running.process);
+    if (running.held_job)
+        CloseHandle(running.held_job);
     outcome.status = status;
     outcome.out = read_file(running.out_path);
     outcome.err = read_file(running.err_path);
@@ -363,6 +387,17 @@ Record wait_for_child(const Running& running)
 }
 
 Record helper_record(const Running& running) { return read_record(running.record_path + ".helper"); }
+
+bool wait_for_aside(const std::string& record_path)
+{
+    const std::string marker = record_path + ".aside";
+    for (int waited = 0; waited < 120000; waited += 20) {
+        if (GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
 
 Outcome run(const Launch& launch) { return finish(start(launch)); }
 

@@ -35,6 +35,14 @@ struct Launch {
     std::wstring directory = L"C:\\";    // current directory
     std::string input;                   // bytes on standard input
     bool in_job = false;                 // inside a job of the driver's own
+    // Standard handles of the test's own (a pipe, say) in place of the
+    // files; the test keeps and closes them.
+    void* std_input = nullptr;
+    void* std_output = nullptr;
+    void* std_error = nullptr;
+    // Takes the job name "<prefix><launcher's process id>" before the
+    // launcher runs, as another program of the session could.
+    std::wstring held_job_prefix;
 };
 
 struct Outcome {
@@ -52,7 +60,8 @@ std::string to_acp(const std::wstring& text);
 // children under bin and the architecture-specific directory.
 extern const char* const apps_root;     // C:\Apps\tarvex
 extern const char* const prefix_root;   // where the compiled-in prefix lands on C:
-extern const char* const gui_tail;      // \libexec\...\tarvex-gui.exe
+extern const char* const archlib_tail;  // \libexec\tarvex\<version>\exec\i686-w64-mingw32
+extern const char* const versioned_cli_name; // tarvex-cli-<version>.exe
 
 std::string gui_in(const std::string& root);
 std::string cli_in(const std::string& root);
@@ -74,6 +83,17 @@ extern const char* const nostrdup_launcher;  // a C runtime whose _strdup fails
 extern const char* const nojob_launcher;     // a child can never be put into a job
 extern const char* const old_loader_launcher; // LoadLibraryExA refuses the search flags
 
+// Launchers with no installation root: outside any bin directory, renamed,
+// in a bin folder spelled otherwise; and stand-ins planted where the
+// drive-less build prefix lands on C:.
+extern const char* const outside_bin_launcher;  // C:\Apps\tarvex\tarvex.exe
+extern const char* const renamed_launcher;      // C:\Renamed\bin\Tarvex.exe
+extern const char* const spelled_bin_launcher;  // C:\Spelled\Bin\tarvex.exe
+extern const char* const outside_bin_stub_launcher; // the stand-in probe's, outside any bin
+// Built with the prefix "C:/Packaged/usr/i686-w64-mingw32", outside any bin.
+extern const char* const drive_prefix_launcher;
+extern const char* const drive_prefix_root;     // C:\Packaged\usr\i686-w64-mingw32
+
 // A launcher whose path is as long as a started program's can be
 // (MAX_PATH - 1), in an installation of its own.
 std::string long_path_launcher();
@@ -89,6 +109,7 @@ Env base_env(const Env& extra);
 // A launch under way.
 struct Running {
     void* process = nullptr;
+    void* held_job = nullptr;
     std::string out_path, err_path, record_path;
 };
 
@@ -105,6 +126,11 @@ Outcome run(const Launch& launch);
 
 // Reads the record that a process started by a child left (its helper).
 Record helper_record(const Running& running);
+// Waits, up to two minutes, for the child to say it has stood aside.
+bool wait_for_aside(const std::string& record_path);
+
+// The current test's own file of that extension, in the records folder.
+std::string current_test_file(const char* extension);
 
 // Shorthand: the program's own path as argument 0, then arguments quoted
 // by the test's own (always-quoting) writer.

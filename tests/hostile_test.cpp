@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Values, VariableTest, testing::Values(
     Variable{"HomeWithTrailingSlashes", {"TARVEX_HOME=C:/Apps/tarvex//"}, {"--no-gui-libs"},
              "C:\\Apps\\tarvex\\\\\\bin\\tarvex-cli.exe"},
     Variable{"RelativeHome", {"TARVEX_HOME=Apps\\tarvex"}, {},
-             "Apps\\tarvex\\libexec\\tarvex\\4.0.1-rc3\\exec\\i686-w64-mingw32\\tarvex-gui.exe"},
+             "Apps\\tarvex" + std::string(archlib_tail) + "\\tarvex-gui.exe"},
     Variable{"RelativeBinDir", {"TARVEX_BINDIR=Apps/tarvex/bin"}, {"--no-gui-libs"},
              "Apps/tarvex/bin\\tarvex-cli.exe"}),
     [](const testing::TestParamInfo<Variable>& info) { return std::string(info.param.name); });

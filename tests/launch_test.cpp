@@ -5,6 +5,7 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -124,33 +125,33 @@ TEST_P(ResolutionTest, GuiBuildComesFromTheArchitectureDirectory)
     EXPECT_EQ(o.child.argv.at(0), r.archlib + "\\tarvex-gui.exe");
 }
 
-const std::string archlib_tail = "\\libexec\\tarvex\\4.0.1-rc3\\exec\\i686-w64-mingw32";
+const std::string archlib_path = archlib_tail;
 const std::string apps_bin = std::string(apps_root) + "\\bin";
-const std::string apps_archlib = apps_root + archlib_tail;
+const std::string apps_archlib = apps_root + archlib_path;
 // Relative to the current drive: where the compiled-in prefix stays put.
 const std::string default_bin = "\\usr\\i686-w64-mingw32\\bin";
-const std::string default_archlib = "\\usr\\i686-w64-mingw32" + archlib_tail;
+const std::string default_archlib = "\\usr\\i686-w64-mingw32" + archlib_path;
 
 INSTANTIATE_TEST_SUITE_P(Installations, ResolutionTest, testing::Values(
     Resolution{"FromOwnLocation", real_launcher, {}, apps_bin, apps_archlib},
     Resolution{"BinFurtherUp", "C:\\Tools\\bin\\tv\\tarvex.exe", {},
-               "C:\\Tools\\bin", "C:\\Tools" + archlib_tail},
+               "C:\\Tools\\bin", "C:\\Tools" + archlib_path},
     Resolution{"LastBinCounts", "C:\\bin\\tarvex\\bin\\tarvex.exe", {},
-               "C:\\bin\\tarvex\\bin", "C:\\bin\\tarvex" + archlib_tail},
-    Resolution{"SecondDrive", "D:\\tv\\bin\\tarvex.exe", {}, "D:\\tv\\bin", "D:\\tv" + archlib_tail},
+               "C:\\bin\\tarvex\\bin", "C:\\bin\\tarvex" + archlib_path},
+    Resolution{"SecondDrive", "D:\\tv\\bin\\tarvex.exe", {}, "D:\\tv\\bin", "D:\\tv" + archlib_path},
     Resolution{"PathWithSpaces", "C:\\Program Files\\tar vex\\bin\\tarvex.exe", {},
-               "C:\\Program Files\\tar vex\\bin", "C:\\Program Files\\tar vex" + archlib_tail},
-    Resolution{"UpperCaseBin", "C:\\Caps\\BIN\\tarvex.exe", {}, default_bin, default_archlib},
-    Resolution{"NoBinInPath", "C:\\Apps\\tarvex\\tarvex.exe", {}, default_bin, default_archlib},
-    Resolution{"NameWithoutKey", "C:\\Apps\\tarvex\\bin\\launch.exe", {}, default_bin, default_archlib}),
+               "C:\\Program Files\\tar vex\\bin", "C:\\Program Files\\tar vex" + archlib_path},
+    // A packager's prefix that names its drive is a fallback somebody made.
+    Resolution{"DrivePrefixFallback", drive_prefix_launcher, {},
+               drive_prefix_root + std::string("\\bin"), drive_prefix_root + archlib_path}),
     [](const testing::TestParamInfo<Resolution>& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(Environment, ResolutionTest, testing::Values(
     Resolution{"HomeWithForwardSlashes", real_launcher, {"TARVEX_HOME=D:/tv"},
-               "D:\\tv\\bin", "D:\\tv" + archlib_tail},
+               "D:\\tv\\bin", "D:\\tv" + archlib_path},
     Resolution{"HomeEmptyIsUnset", real_launcher, {"TARVEX_HOME="}, apps_bin, apps_archlib},
     Resolution{"HomeWithTrailingBackslash", real_launcher, {"TARVEX_HOME=D:\\tv\\"},
-               "D:\\tv\\\\bin", "D:\\tv\\" + archlib_tail},
+               "D:\\tv\\\\bin", "D:\\tv\\" + archlib_path},
     Resolution{"HomeEqualToPrefix", real_launcher, {"TARVEX_HOME=/usr/i686-w64-mingw32"},
                default_bin, default_archlib},
     Resolution{"BinDirKeepsForwardSlashes", real_launcher, {"TARVEX_BINDIR=D:/tv/bin"},
@@ -160,11 +161,89 @@ INSTANTIATE_TEST_SUITE_P(Environment, ResolutionTest, testing::Values(
                "D:\\tv\\bin\\", apps_archlib},
     Resolution{"BothDirsOverrideHome", "C:\\Apps\\tarvex\\tarvex.exe",
                {"TARVEX_HOME=C:\\nowhere", "TARVEX_BINDIR=D:\\tv\\bin",
-                "TARVEX_ARCHLIBDIR=C:\\Tools" + archlib_tail},
-               "D:\\tv\\bin", "C:\\Tools" + archlib_tail},
-    Resolution{"ArchlibDirAlone", real_launcher, {"TARVEX_ARCHLIBDIR=D:\\tv" + archlib_tail},
-               apps_bin, "D:\\tv" + archlib_tail}),
+                "TARVEX_ARCHLIBDIR=C:\\Tools" + archlib_path},
+               "D:\\tv\\bin", "C:\\Tools" + archlib_path},
+    Resolution{"ArchlibDirAlone", real_launcher, {"TARVEX_ARCHLIBDIR=D:\\tv" + archlib_path},
+               apps_bin, "D:\\tv" + archlib_path}),
     [](const testing::TestParamInfo<Resolution>& info) { return std::string(info.param.name); });
+
+// ---- never a child from where nobody installed one ----
+
+// Without a root, the drive-less build prefix names a folder on the current
+// drive, which any user may create: stand-ins are planted there, and the
+// launch runs from C:\.
+struct Planted {
+    const char* name;
+    std::string launcher;
+    Args args;
+    std::vector<std::string> env;
+    std::string err;
+};
+
+void PrintTo(const Planted& p, std::ostream* os) { *os << p.name; }
+
+class PlantedTest : public testing::TestWithParam<Planted> {};
+
+TEST_P(PlantedTest, NothingIsStarted)
+{
+    const Planted& p = GetParam();
+    ASSERT_NE(GetFileAttributesA(cli_in(prefix_root).c_str()), INVALID_FILE_ATTRIBUTES);
+    const Outcome o = run_args(p.launcher, p.args, p.env);
+    EXPECT_FALSE(o.child.ran) << "started " << o.child.module;
+    EXPECT_EQ(o.status, 0xFFFFFFFFu);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, p.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(NoRoot, PlantedTest, testing::Values(
+    Planted{"OutsideAnyBin", outside_bin_launcher, {}, {}, ""},
+    Planted{"OutsideAnyBinCommandLineBuild", outside_bin_launcher, {"--no-gui-libs"}, {}, ""},
+    Planted{"Renamed", renamed_launcher, {}, {}, ""},
+    Planted{"RenamedCommandLineBuild", renamed_launcher, {"--no-gui-libs"}, {}, ""},
+    Planted{"BinSpelledOtherwise", spelled_bin_launcher, {}, {}, ""},
+    Planted{"BinSpelledOtherwiseCommandLineBuild", spelled_bin_launcher, {"--no-gui-libs"}, {}, ""},
+    Planted{"UpperCaseBin", "C:\\Caps\\BIN\\tarvex.exe", {"x"}, {}, ""},
+    Planted{"NameWithoutKey", "C:\\Apps\\tarvex\\bin\\launch.exe", {"--no-gui-libs", "x"}, {}, ""},
+    // Only the directory of what would start matters; the probe and its
+    // lines stay as they are.
+    Planted{"GuiBuildWithOnlyTheBinDirSet", outside_bin_launcher, {},
+            {"TARVEX_BINDIR=" + apps_bin}, ""},
+    Planted{"NoDisplay", outside_bin_stub_launcher, {}, {"TARVEX_TEST_DISPLAY=none"}, fallback_lines},
+    Planted{"NoDisplayQuiet", outside_bin_stub_launcher, {"-q"}, {"TARVEX_TEST_DISPLAY=none"}, ""}),
+    [](const testing::TestParamInfo<Planted>& info) { return std::string(info.param.name); });
+
+// What a variable names was chosen by the caller, drive-relative or not,
+// and the fallback of the directory not used stops nothing.
+struct Chosen {
+    const char* name;
+    std::string launcher;
+    Args args;
+    std::vector<std::string> env;
+    std::string started;
+};
+
+void PrintTo(const Chosen& c, std::ostream* os) { *os << c.name; }
+
+class ChosenTest : public testing::TestWithParam<Chosen> {};
+
+TEST_P(ChosenTest, IsStarted)
+{
+    const Chosen& c = GetParam();
+    const Outcome o = run_args(c.launcher, c.args, c.env);
+    ASSERT_TRUE(o.child.ran) << "nothing started; expected " << c.started;
+    EXPECT_EQ(o.child.argv.at(0), c.started);
+    EXPECT_EQ(o.status, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(ByTheCaller, ChosenTest, testing::Values(
+    Chosen{"BinDirWithFallbackArchlib", outside_bin_launcher, {"--no-gui-libs"},
+           {"TARVEX_BINDIR=" + apps_bin}, cli},
+    Chosen{"ArchlibDirWithFallbackBin", outside_bin_launcher, {}, {"TARVEX_ARCHLIBDIR=" + apps_archlib}, gui},
+    Chosen{"DriveRelativeHome", outside_bin_launcher, {}, {"TARVEX_HOME=/usr/i686-w64-mingw32"},
+           default_archlib + "\\tarvex-gui.exe"},
+    Chosen{"DriveRelativeBinDir", outside_bin_launcher, {"--no-gui-libs"}, {"TARVEX_BINDIR=" + default_bin},
+           default_bin + "\\tarvex-cli.exe"}),
+    [](const testing::TestParamInfo<Chosen>& info) { return std::string(info.param.name); });
 
 // ---- the child's command line ----
 

@@ -31,15 +31,22 @@ struct Watched {
     bool ends_within(DWORD ms) const { return WaitForSingleObject(handle, ms) == WAIT_OBJECT_0; }
 };
 
+// The name the job once had, which any process of the session could open
+// or take beforehand.
+const std::wstring old_job_prefix = L"tarvex-launcher-";
+
 // A launch whose child runs for a minute, once the child has begun; the
 // child is watched from the test.
 class ChildRunning : public testing::Test {
 protected:
     void SetUp() override
     {
-        running = start({acp(real_launcher), L"t", base_env({"TARVEX_TEST_MODE=wait"})});
+        Launch launch{acp(real_launcher), L"t", base_env({"TARVEX_TEST_MODE=wait"})};
+        launch.held_job_prefix = held_job_prefix;
+        running = start(launch);
         const Record record = wait_for_child(running);
         ASSERT_TRUE(record.ran);
+        child_pid = record.pid;
         child = std::make_unique<Watched>(record.pid);
         ASSERT_NE(child->handle, nullptr);
     }
@@ -58,7 +65,9 @@ protected:
         return outcome;
     }
 
+    std::wstring held_job_prefix;
     Running running;
+    std::uint32_t child_pid = 0;
     std::unique_ptr<Watched> child;
     Outcome outcome;
     bool ended = false;
@@ -66,6 +75,37 @@ protected:
 
 TEST_F(ChildRunning, KillingTheLauncherEndsTheChild)
 {
+    ASSERT_TRUE(TerminateProcess(running.process, 1));
+    EXPECT_TRUE(child->ends_within(2000)) << "the child outlived its launcher";
+}
+
+TEST_F(ChildRunning, NobodyCanOpenTheJobByName)
+{
+    HANDLE query = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, child_pid);
+    ASSERT_NE(query, nullptr);
+    BOOL in_job = FALSE;
+    EXPECT_TRUE(IsProcessInJob(query, nullptr, &in_job)) << GetLastError();
+    EXPECT_TRUE(in_job) << "the child is in no job";
+    CloseHandle(query);
+    const std::wstring name = old_job_prefix + std::to_wstring(GetProcessId(running.process));
+    HANDLE job = OpenJobObjectW(JOB_OBJECT_QUERY, FALSE, name.c_str());
+    EXPECT_EQ(job, nullptr) << "the launcher's job can be opened by its name";
+    if (job)
+        CloseHandle(job);
+}
+
+class NameTakenBeforehand : public ChildRunning {
+protected:
+    void SetUp() override
+    {
+        held_job_prefix = old_job_prefix;
+        ChildRunning::SetUp();
+    }
+};
+
+TEST_F(NameTakenBeforehand, KillingTheLauncherStillEndsTheChild)
+{
+    ASSERT_NE(running.held_job, nullptr);
     ASSERT_TRUE(TerminateProcess(running.process, 1));
     EXPECT_TRUE(child->ends_within(2000)) << "the child outlived its launcher";
 }

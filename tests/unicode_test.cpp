@@ -190,7 +190,7 @@ TEST_P(PlaceTest, BothBuildsStartFromThere)
     EXPECT_EQ(gui_run.child.wide_module, full_path(gui_path));
 }
 
-const std::wstring archlib_tail = L"\\libexec\\tarvex\\4.0.1-rc3\\exec\\i686-w64-mingw32";
+const std::wstring archlib_dir = acp(archlib_tail);
 const std::wstring cjk = cjk_root;
 const std::wstring cyrillic = cyrillic_root;
 const std::wstring emoji = emoji_root;
@@ -206,21 +206,21 @@ std::wstring forward(std::wstring path)
 }
 
 INSTANTIATE_TEST_SUITE_P(OutsideTheCodePage, PlaceTest, testing::Values(
-    Place{"CjkUserProfile", cjk + L"\\bin\\tarvex.exe", {}, cjk + L"\\bin", cjk + archlib_tail},
-    Place{"Cyrillic", cyrillic + L"\\bin\\tarvex.exe", {}, cyrillic + L"\\bin", cyrillic + archlib_tail},
+    Place{"CjkUserProfile", cjk + L"\\bin\\tarvex.exe", {}, cjk + L"\\bin", cjk + archlib_dir},
+    Place{"Cyrillic", cyrillic + L"\\bin\\tarvex.exe", {}, cyrillic + L"\\bin", cyrillic + archlib_dir},
     Place{"SupplementaryCharacterAndSpace", emoji + L"\\bin\\tarvex.exe", {}, emoji + L"\\bin",
-          emoji + archlib_tail},
+          emoji + archlib_dir},
     Place{"HomeWithForwardSlashes", acp(real_launcher), {L"TARVEX_HOME=" + forward(cjk)},
-          cjk + L"\\bin", cjk + archlib_tail},
+          cjk + L"\\bin", cjk + archlib_dir},
     Place{"BinDir", acp(real_launcher), {L"TARVEX_BINDIR=" + cyrillic + L"\\bin"},
-          cyrillic + L"\\bin", apps + archlib_tail},
-    Place{"ArchlibDir", acp(real_launcher), {L"TARVEX_ARCHLIBDIR=" + emoji + archlib_tail},
-          apps + L"\\bin", emoji + archlib_tail},
+          cyrillic + L"\\bin", apps + archlib_dir},
+    Place{"ArchlibDir", acp(real_launcher), {L"TARVEX_ARCHLIBDIR=" + emoji + archlib_dir},
+          apps + L"\\bin", emoji + archlib_dir},
     // No file name can hold an unpaired surrogate, but a path can pass
     // through one: "..\" takes the name away before the file system looks.
     Place{"HomeThroughAnUnpairedSurrogate", acp(real_launcher),
           {L"TARVEX_HOME=C:/Apps/\xd800/../tarvex"},
-          L"C:\\Apps\\\xd800\\..\\tarvex\\bin", L"C:\\Apps\\\xd800\\..\\tarvex" + archlib_tail}),
+          L"C:\\Apps\\\xd800\\..\\tarvex\\bin", L"C:\\Apps\\\xd800\\..\\tarvex" + archlib_dir}),
     [](const testing::TestParamInfo<Place>& info) { return std::string(info.param.name); });
 
 } // namespace

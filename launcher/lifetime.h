@@ -1,0 +1,16 @@
+#ifndef TARVEX_LIFETIME_H
+#define TARVEX_LIFETIME_H
+
+#include <windows.h>
+
+// The child lives and ends with its launcher. Before the start: a job that
+// ends whatever is in it when the launcher's process ends, known to this
+// process alone, and the console handler. Returns 0, or the platform's
+// reason when no job can be had; the launch goes on either way.
+DWORD ready_child_lifetime();
+
+// After the start: puts the child into that job. Returns 0, or the
+// platform's reason when it cannot be put there.
+DWORD tie_child_to_launcher(HANDLE child);
+
+#endif

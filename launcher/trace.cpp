@@ -1,0 +1,185 @@
+#include "trace.h"
+
+#include "runtime.h"
+#include "wtf8.h"
+
+#include <string>
+
+namespace {
+
+bool is_surrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+bool is_high(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Pairs stay; a surrogate standing alone becomes U+FFFD, which nothing else
+// is turned into.
+void replace_unpaired_surrogates(std::wstring& text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (is_high(text[i]) && i + 1 < text.size() && is_low(text[i + 1]))
+            ++i;
+        else if (is_surrogate(text[i]))
+            text[i] = 0xFFFD;
+    }
+}
+
+void write_line(const std::string& line)
+{
+    std::wstring text = utf16_from_wtf8("tarvex: " + line + "\r\n");
+    replace_unpaired_surrogates(text);
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(err, &mode)) {
+        WriteConsoleW(err, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const std::string utf8 = wtf8_from_utf16(text.data(), text.size());
+    WriteFile(err, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+// The system's own words for an error, without the line break it ends them
+// with.
+std::string system_message(DWORD error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = length ? wtf8_from_utf16(text, length) : std::string();
+    LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    const std::string code = "error " + std::to_string(error);
+    return message.empty() ? code : message + " (" + code + ")";
+}
+
+std::string hex(unsigned value)
+{
+    const char digits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        text += digits[(value >> shift) & 0xF];
+    return text;
+}
+
+} // namespace
+
+bool trace_wanted() { return !env_value("TARVEX_LAUNCHER_DEBUG").empty(); }
+
+void trace_variable(bool on, const char* name, const std::string& value)
+{
+    if (on)
+        write_line(std::string(name) + (value.empty() ? " is unset" : "=" + value));
+}
+
+void trace_module_walk(bool on, const std::string& module, const std::string& path)
+{
+    if (!on)
+        return;
+    if (module.empty())
+        write_line("no loaded module's name holds \"tarvex\"");
+    else
+        write_line("module " + module + " matched, at " + path);
+}
+
+void trace_no_bin_marker(bool on, bool module_matched)
+{
+    if (on && module_matched)
+        write_line("its path holds no \\bin\\ (the search is case-sensitive): no root from it");
+}
+
+void trace_root(bool on, const std::string& root, const char* source)
+{
+    if (on)
+        write_line("installation root " + root + ", from " + source);
+}
+
+void trace_directories(bool on, const std::string& bin_dir, const std::string& archlib_dir)
+{
+    if (!on)
+        return;
+    write_line("bin directory " + bin_dir);
+    write_line("architecture-specific directory " + archlib_dir);
+}
+
+void trace_options(bool on, const std::string& recognised)
+{
+    if (on)
+        write_line("options recognised:" + (recognised.empty() ? std::string(" none") : recognised));
+}
+
+void trace_probe_skipped(bool on)
+{
+    if (on)
+        write_line("display not probed: --no-gui-libs");
+}
+
+void trace_probe(bool on, bool reachable, DWORD error)
+{
+    if (!on)
+        return;
+    if (reachable)
+        write_line("display probed: a display was found");
+    else if (error != ERROR_SUCCESS)
+        write_line("display probed: none, the user-interface library could not be loaded: " +
+                   system_message(error));
+    else
+        write_line("display probed: none, no device context for the screen");
+}
+
+void trace_executable(bool on, const std::string& path)
+{
+    if (!on)
+        return;
+    const bool present = GetFileAttributesW(utf16_from_wtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    const DWORD error = GetLastError();
+    write_line("executable " + path + (present ? ", a file lies there" : ", no file there: " + system_message(error)));
+}
+
+void trace_unvouched_directory(bool on, const std::string& prefix)
+{
+    if (on)
+        write_line("not started: its directory comes from the build prefix " + prefix +
+                   ", which names no drive or share, so any user may have created it");
+}
+
+void trace_command_line(bool on, const std::vector<std::wstring>& args)
+{
+    if (!on)
+        return;
+    // Joined as the runtime's spawn joins them.
+    std::wstring line;
+    for (std::size_t i = 0; i < args.size(); ++i)
+        line += (i ? L" " : L"") + args[i];
+    write_line("command line " + wtf8_from_utf16(line.data(), line.size()));
+}
+
+void trace_command_line_too_long(bool on, std::size_t length, std::size_t limit)
+{
+    if (on)
+        write_line("not started: the command line is " + std::to_string(length) +
+                   " UTF-16 units long, the limit is " + std::to_string(limit));
+}
+
+void trace_start_failed(bool on, const std::string& path, DWORD error)
+{
+    if (on)
+        write_line("could not start " + path + ": " + system_message(error));
+}
+
+void trace_job(bool on, DWORD error)
+{
+    if (!on)
+        return;
+    if (error == ERROR_SUCCESS)
+        write_line("child put in its job: it ends with the launcher");
+    else
+        write_line("child not in a job, so it does not end with a killed launcher: " + system_message(error));
+}
+
+void trace_status(bool on, int status)
+{
+    if (on)
+        write_line("exit status " + std::to_string(status) + " (" + hex(static_cast<unsigned>(status)) + ")");
+}
