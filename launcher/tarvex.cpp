@@ -46,7 +46,7 @@ std::string record_text(const wchar_t (&field)[N])
 // The variable's value, as the trace reports it.
 std::string variable(const char* name, bool tracing)
 {
-    const std::string value = env_value(name);
+    std::string value = env_value(name);
     trace_variable(tracing, name, value);
     return value;
 }
