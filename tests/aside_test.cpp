@@ -13,6 +13,7 @@
 #include <process.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace harness;
@@ -137,6 +138,32 @@ INSTANTIATE_TEST_SUITE_P(Aside, PipeTest, testing::Combine(
     [](const testing::TestParamInfo<std::tuple<Stream, Started>>& info) {
         return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
     });
+
+// The trace still has its last line to write when the child closes its
+// standard error: that pipe stays open until the launcher ends, and the
+// line arrives.
+TEST(Aside, TraceKeepsStandardErrorToTheEnd)
+{
+    Pipe pipe = inheritable_write_end();
+    Launch launch{acp(real_launcher), L"t --no-gui-libs",
+                  base_env(Args{"TARVEX_TEST_MODE=close-stderr", "TARVEX_LAUNCHER_DEBUG=1"})};
+    launch.std_error = pipe.write;
+    Running running = start(launch);
+    CloseHandle(pipe.write);
+    ASSERT_NE(running.process, nullptr);
+    std::string read;
+    std::thread reader([&] { read = read_to_end(pipe.read); });
+    const bool aside = wait_for_aside(running.record_path);
+    expect_child_runs_then_end_it(running.record_path, running.process, "the child's end was closed");
+    reader.join();
+    CloseHandle(pipe.read);
+    CloseHandle(running.process);
+    ASSERT_TRUE(aside);
+    EXPECT_NE(read.find(payload()), std::string::npos) << "the child's output did not arrive whole";
+    const std::string last = "tarvex: exit status 42 (0x0000002A)\r\n";
+    ASSERT_GE(read.size(), last.size());
+    EXPECT_EQ(read.substr(read.size() - last.size()), last);
+}
 
 // ---- a pipe handed on as the C runtime's descriptor 3 ----
 

@@ -32,6 +32,7 @@ const char* const spelled_bin_launcher = "C:\\Spelled\\Bin\\tarvex.exe";
 const char* const outside_bin_stub_launcher = "C:\\Apps\\tarvex\\tarvex-stub.exe";
 const char* const drive_prefix_launcher = "C:\\Apps\\tarvex\\tarvex-driveprefix.exe";
 const char* const drive_prefix_root = "C:\\Packaged\\usr\\i686-w64-mingw32";
+const char* const share_prefix_launcher = "C:\\Apps\\tarvex\\tarvex-shareprefix.exe";
 
 std::wstring acp(const std::string& text)
 {
@@ -277,6 +278,7 @@ bool stage()
     ok = ok && copy_to(from_unix(TARVEX_TEST_STUB_LAUNCHER), acp(stub_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_STUB_LAUNCHER), acp(outside_bin_stub_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_DRIVE_PREFIX_LAUNCHER), acp(drive_prefix_launcher));
+    ok = ok && copy_to(from_unix(TARVEX_TEST_SHARE_PREFIX_LAUNCHER), acp(share_prefix_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_NOSTRDUP_LAUNCHER), acp(nostrdup_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_NOJOB_LAUNCHER), acp(nojob_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_OLD_LOADER_LAUNCHER), acp(old_loader_launcher));

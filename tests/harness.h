@@ -93,6 +93,8 @@ extern const char* const outside_bin_stub_launcher; // the stand-in probe's, out
 // Built with the prefix "C:/Packaged/usr/i686-w64-mingw32", outside any bin.
 extern const char* const drive_prefix_launcher;
 extern const char* const drive_prefix_root;     // C:\Packaged\usr\i686-w64-mingw32
+// Built with the prefix "//server/share/usr/i686-w64-mingw32", outside any bin.
+extern const char* const share_prefix_launcher;
 
 // A launcher whose path is as long as a started program's can be
 // (MAX_PATH - 1), in an installation of its own.

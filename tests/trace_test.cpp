@@ -260,4 +260,16 @@ INSTANTIATE_TEST_SUITE_P(Failures, CauseTest, testing::Values(
            "architecture-specific directory D:\\tv" + std::string(archlib_tail)}}),
     [](const testing::TestParamInfo<Cause>& info) { return std::string(info.param.name); });
 
+// A share is not something any user can create: the start is tried there.
+TEST(Trace, SharePrefixIsTriedNotRefused)
+{
+    const Outcome o = run_args(share_prefix_launcher, {"--no-gui-libs"}, {trace_on});
+    const std::vector<std::string> trace = trace_lines(o.err);
+    EXPECT_TRUE(has_line(trace, "bin directory \\\\server\\share\\usr\\i686-w64-mingw32\\bin")) << all(trace);
+    EXPECT_FALSE(has_line(trace, unvouched)) << all(trace);
+    const std::string tried = "could not start \\\\server\\share\\usr\\i686-w64-mingw32\\bin\\tarvex-cli.exe: ";
+    EXPECT_NE(o.err.find("tarvex: " + tried), std::string::npos) << all(trace);
+    EXPECT_EQ(o.status, 0xFFFFFFFFu);
+}
+
 } // namespace
