@@ -207,6 +207,17 @@ char* empty_argument()
 
 // ---- launch ----
 
+// The launcher's own options among its arguments, as the scan reads them.
+std::string recognised_options(int argc, char** argv)
+{
+    std::string recognised;
+    for (int i = 1; i < argc; ++i)
+        for (const char* option : {"--no-gui-libs", "--no-gui", "--silent", "--quiet", "-q"})
+            if (std::strcmp(argv[i], option) == 0)
+                recognised += std::string(" ") + option;
+    return recognised;
+}
+
 void report_fallback_to_cli(const char* reason)
 {
     std::cerr << "tarvex: " << (reason ? reason : "graphical display unavailable") << std::endl;
@@ -265,7 +276,6 @@ __declspec(dllexport) int main(int, char**)
     bool gui_wanted = true;
     bool gui_build_wanted = true;
     bool report_fallback = true;
-    std::string recognised;
     int k = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -274,20 +284,17 @@ __declspec(dllexport) int main(int, char**)
             gui_build_wanted = false;
             target_path = join_path(bin_dir, cli_name);
             target_unvouched = bin_unvouched;
-            recognised += " " + arg;
             continue;
         }
-        if (arg == "--no-gui") {
+        if (arg == "--no-gui")
             gui_wanted = false;
-            recognised += " " + arg;
-        } else if (arg == "--silent" || arg == "--quiet" || arg == "-q") {
+        else if (arg == "--silent" || arg == "--quiet" || arg == "-q")
             report_fallback = false;
-            recognised += " " + arg;
-        }
         child_argv[k++] = argv[i];
     }
     child_argv[k] = nullptr;
-    trace_options(tracing, recognised);
+    if (tracing)
+        trace_options(tracing, recognised_options(argc, argv));
 
     if (gui_wanted || gui_build_wanted) {
         int reachable = 0;
