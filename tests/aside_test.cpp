@@ -5,6 +5,7 @@
 // at all, so that a pass through the launcher means something.
 
 #include "harness.h"
+#include "payload.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -19,15 +20,6 @@
 using namespace harness;
 
 namespace {
-
-// What the stand-in child writes before it closes a stream.
-std::string payload()
-{
-    std::string bytes;
-    for (int i = 0; i < 100000; ++i)
-        bytes += static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return bytes;
-}
 
 struct Started {
     const char* name;

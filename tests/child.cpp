@@ -23,6 +23,8 @@
 //                     30 s. Each writes "<record>.aside" once it has done
 //                     so.
 
+#include "payload.h"
+
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -181,16 +183,6 @@ void print_parent_modules()
         std::printf("%s\n", name.c_str());
     }
     CloseHandle(snapshot);
-}
-
-// What the child writes before it closes a stream: more than a pipe holds,
-// every byte value, no line structure to lean on.
-std::string payload()
-{
-    std::string bytes;
-    for (int i = 0; i < 100000; ++i)
-        bytes += static_cast<char>((i * 7 + i / 256) & 0xFF);
-    return bytes;
 }
 
 void write_all(int fd, const std::string& bytes)
