@@ -2,12 +2,14 @@
 # Readies the tests' own wine prefix: one persistent wineserver started
 # first and detached from the caller's output, so that no helper process
 # inherits a pipe a test runner waits on; the prefix booted; drive D: mapped
-# to a folder of its own for the second-drive installation.
+# to a folder of its own for the second-drive installation. The server stays
+# until tests/wine-down.sh ends it, or, with TARVEX_WINE_LINGER=N, until N
+# seconds after its last process has ended.
 set -eu
 : "${WINEPREFIX:?set WINEPREFIX to the test prefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
-setsid wineserver -p </dev/null >/dev/null 2>&1 &
+setsid wineserver "-p${TARVEX_WINE_LINGER:-}" </dev/null >/dev/null 2>&1 &
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i </dev/null >"$WINEPREFIX/../wineboot.log" 2>&1
 fi
