@@ -7,22 +7,6 @@
 
 namespace {
 
-bool is_surrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
-bool is_high(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool is_low(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Pairs stay; a surrogate standing alone becomes U+FFFD, which nothing else
-// is turned into.
-void replace_unpaired_surrogates(std::wstring& text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (is_high(text[i]) && i + 1 < text.size() && is_low(text[i + 1]))
-            ++i;
-        else if (is_surrogate(text[i]))
-            text[i] = 0xFFFD;
-    }
-}
-
 void write_line(const std::string& line)
 {
     std::wstring text = utf16_from_wtf8("tarvex: " + line + "\r\n");

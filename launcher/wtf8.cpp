@@ -95,6 +95,18 @@ std::string wtf8_from_utf16(const wchar_t* text)
     return wtf8_from_utf16(text, std::wcslen(text));
 }
 
+void replace_unpaired_surrogates(std::wstring& text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned unit = static_cast<unsigned>(text[i]) & 0xFFFF;
+        const unsigned next = i + 1 < text.size() ? static_cast<unsigned>(text[i + 1]) & 0xFFFF : 0;
+        if (is_high_surrogate(unit) && is_low_surrogate(next))
+            ++i;
+        else if (is_high_surrogate(unit) || is_low_surrogate(unit))
+            text[i] = 0xFFFD;
+    }
+}
+
 std::wstring utf16_from_wtf8(const std::string& text)
 {
     std::wstring out;

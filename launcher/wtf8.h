@@ -18,4 +18,8 @@ std::string wtf8_from_utf16(const wchar_t* text);
 // U+FFFD; the launcher's own strings never hold one.
 std::wstring utf16_from_wtf8(const std::string& text);
 
+// For people: pairs stay, and a surrogate standing alone becomes U+FFFD,
+// which nothing else is turned into.
+void replace_unpaired_surrogates(std::wstring& text);
+
 #endif
