@@ -35,14 +35,6 @@ const std::vector<Started> ways = {
     Started{"LauncherGuiPath", real_launcher, {}},
 };
 
-std::wstring command_line(const Started& s)
-{
-    WArgs wide;
-    for (const std::string& arg : s.args)
-        wide.push_back(acp(arg));
-    return acp(quote_always(s.program)) + join_quoted(wide);
-}
-
 // A pipe whose write end only the started process inherits.
 struct Pipe {
     HANDLE read = nullptr;
@@ -106,7 +98,8 @@ TEST_P(PipeTest, EndOfFileComesWhenTheChildClosesItsEnd)
     const Stream& stream = std::get<0>(GetParam());
     const Started& way = std::get<1>(GetParam());
     Pipe pipe = inheritable_write_end();
-    Launch launch{acp(way.program), command_line(way), base_env({std::string("TARVEX_TEST_MODE=") + stream.mode})};
+    Launch launch{acp(way.program), command_line_of(way.program, way.args),
+                  base_env({std::string("TARVEX_TEST_MODE=") + stream.mode})};
     if (stream.output)
         launch.std_output = pipe.write;
     if (stream.error)
@@ -191,11 +184,7 @@ TEST_P(DescriptorTest, EndOfFileComesWhenTheChildClosesIt)
     const std::string read = read_to_end(pipe.read);
     CloseHandle(pipe.read);
     EXPECT_TRUE(read == payload()) << "got " << read.size() << " bytes";
-    std::string record_path;
-    for (const std::wstring& entry : env)
-        if (entry.rfind(L"TARVEX_TEST_RECORD=", 0) == 0)
-            record_path = to_acp(entry.substr(entry.find(L'=') + 1));
-    expect_child_runs_then_end_it(record_path, reinterpret_cast<HANDLE>(process), "end of file came");
+    expect_child_runs_then_end_it(record_path_in(env), reinterpret_cast<HANDLE>(process), "end of file came");
     CloseHandle(reinterpret_cast<HANDLE>(process));
 }
 
@@ -212,7 +201,8 @@ TEST_P(DirectoryTest, CanBeRemovedOnceTheChildHasLeftIt)
     const std::string dir = current_test_file(".dir");
     RemoveDirectoryA(dir.c_str());
     ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
-    Launch launch{acp(way.program), command_line(way), base_env({"TARVEX_TEST_MODE=leave-directory"})};
+    Launch launch{acp(way.program), command_line_of(way.program, way.args),
+                  base_env({"TARVEX_TEST_MODE=leave-directory"})};
     launch.directory = acp(dir);
     Running running = start(launch);
     ASSERT_NE(running.process, nullptr);
@@ -251,7 +241,8 @@ TEST(Aside, StandardInputFromAPipeReachesTheChildWhole)
         DWORD n = 0;
         ASSERT_TRUE(WriteFile(write, input.data(), static_cast<DWORD>(input.size()), &n, nullptr));
         CloseHandle(write);
-        Launch launch{acp(way.program), command_line(way), base_env({"TARVEX_TEST_MODE=echo"})};
+        Launch launch{acp(way.program), command_line_of(way.program, way.args),
+                      base_env({"TARVEX_TEST_MODE=echo"})};
         launch.std_input = read;
         const Running running = start(launch);
         CloseHandle(read);

@@ -304,6 +304,14 @@ Env base_env(const std::vector<std::string>& extra)
     return base_env(wide);
 }
 
+std::string record_path_in(const Env& env)
+{
+    for (const std::wstring& entry : env)
+        if (entry.rfind(L"TARVEX_TEST_RECORD=", 0) == 0)
+            return to_acp(entry.substr(entry.find(L'=') + 1));
+    return std::string();
+}
+
 Running start(const Launch& launch)
 {
     Running running;
@@ -311,9 +319,7 @@ Running start(const Launch& launch)
     running.err_path = current_test_file(".err");
     const std::string in_path = current_test_file(".in");
     std::ofstream(in_path, std::ios::binary) << launch.input;
-    for (const std::wstring& entry : launch.env)
-        if (entry.rfind(L"TARVEX_TEST_RECORD=", 0) == 0)
-            running.record_path = to_acp(entry.substr(entry.find(L'=') + 1));
+    running.record_path = record_path_in(launch.env);
 
     HANDLE in = inheritable_file(in_path, GENERIC_READ, OPEN_EXISTING);
     HANDLE out = inheritable_file(running.out_path, GENERIC_WRITE, CREATE_ALWAYS);
@@ -416,12 +422,17 @@ Outcome run_wide(const std::wstring& program, const WArgs& args, const Env& extr
     return run({program, quote_always(program) + join_quoted(args), base_env(extra_env)});
 }
 
-Outcome run_args(const std::string& program, const Args& args, const std::vector<std::string>& extra_env)
+std::wstring command_line_of(const std::string& program, const Args& args)
 {
     WArgs wide;
     for (const std::string& arg : args)
         wide.push_back(acp(arg));
-    return run({acp(program), acp(quote_always(program)) + join_quoted(wide), base_env(extra_env)});
+    return acp(quote_always(program)) + join_quoted(wide);
+}
+
+Outcome run_args(const std::string& program, const Args& args, const std::vector<std::string>& extra_env)
+{
+    return run({acp(program), command_line_of(program, args), base_env(extra_env)});
 }
 
 WArgs split_with_shell32(const std::wstring& command_line)

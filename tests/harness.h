@@ -104,6 +104,13 @@ std::string long_path_root();
 // Lays out every installation tree; run once before the tests.
 bool stage();
 
+// The record file that an environment names for the stand-in child.
+std::string record_path_in(const Env& env);
+
+// The program's own path as argument 0, then the arguments (ANSI code page
+// text) quoted by the test's own (always-quoting) writer.
+std::wstring command_line_of(const std::string& program, const Args& args);
+
 // Environment with a fresh record file for the current test, plus extras.
 Env base_env(const std::vector<std::string>& extra = {});
 Env base_env(const Env& extra);
