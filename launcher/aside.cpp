@@ -1,18 +1,19 @@
 #include "aside.h"
 
-#include <windows.h>
+#include "trace.h"
+
 #include <io.h>
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <string>
 
 namespace {
 
-// How many descriptors the caller's C runtime handed on: the count that
+// How many descriptors the caller's C runtime listed: the count that
 // opens the block it passes in the start-up information, trusted no further
 // than the block reaches. At least the three standard ones.
-int inherited_descriptor_count()
+int listed_descriptor_count()
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -25,17 +26,9 @@ int inherited_descriptor_count()
     return std::max(3, std::min(count, room));
 }
 
-// A console, or the null device, holds nothing that anyone waits on.
-bool holds_pipe_or_file(HANDLE handle)
+HANDLE descriptor_handle(int fd)
 {
-    const DWORD type = GetFileType(handle);
-    return type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK;
-}
-
-bool is_open(HANDLE handle)
-{
-    DWORD flags = 0;
-    return GetHandleInformation(handle, &flags) != FALSE;
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); // NOLINT(performance-no-int-to-ptr)
 }
 
 bool is_handle(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
@@ -45,40 +38,86 @@ bool among(const std::vector<HANDLE>& handles, HANDLE handle)
     return std::find(handles.begin(), handles.end(), handle) != handles.end();
 }
 
+// A console or the null device holds nothing that anyone waits on, and a
+// directory handle is never handed on by a runtime; a handle that is not
+// inheritable was never handed on at all.
+bool handed_on(HANDLE handle)
+{
+    DWORD flags = 0;
+    if (!is_handle(handle) || !GetHandleInformation(handle, &flags) || !(flags & HANDLE_FLAG_INHERIT))
+        return false;
+    const DWORD type = GetFileType(handle);
+    if (type == FILE_TYPE_PIPE)
+        return true;
+    BY_HANDLE_FILE_INFORMATION file = {};
+    return type == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &file) &&
+           !(file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool is_open(HANDLE handle)
+{
+    DWORD flags = 0;
+    return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+constexpr DWORD standard_slots[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+
+std::string standard_name(DWORD slot)
+{
+    return slot == STD_INPUT_HANDLE ? "standard input" : slot == STD_OUTPUT_HANDLE ? "standard output" : "standard error";
+}
+
+void add_name(std::string& list, const std::string& name) { list += (list.empty() ? "" : ", ") + name; }
+
 // Each handle is closed once: through its descriptor where it has one (the
 // runtime then forgets it too), else directly. A handle that a descriptor's
 // closing has already closed is never closed again. The runtime itself
 // closes a handle that standard output and error share only once.
-void release_inherited_handles(bool keep_error)
+void release(const std::vector<HANDLE>& handed, bool tracing)
 {
     std::vector<HANDLE> kept;
-    if (keep_error) {
+    if (tracing) {
         kept.push_back(GetStdHandle(STD_ERROR_HANDLE));
-        kept.push_back(reinterpret_cast<HANDLE>(_get_osfhandle(2))); // NOLINT(performance-no-int-to-ptr)
+        kept.push_back(descriptor_handle(2));
     }
     std::vector<HANDLE> closed;
-    for (int fd = inherited_descriptor_count() - 1; fd >= 0; --fd) {
-        const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd)); // NOLINT(performance-no-int-to-ptr)
-        if (!is_handle(handle) || among(kept, handle) || among(closed, handle))
+    std::string released;
+    std::string left;
+    const int count = listed_descriptor_count();
+    for (int fd = 0; fd < count; ++fd) {
+        const HANDLE handle = descriptor_handle(fd);
+        if (!is_handle(handle))
             continue;
-        if (fd < 3 && !holds_pipe_or_file(handle))
+        const std::string name = "descriptor " + std::to_string(fd);
+        if (among(closed, handle)) {
+            add_name(released, name);
             continue;
+        }
+        if (!among(handed, handle) || among(kept, handle)) {
+            add_name(left, name);
+            continue;
+        }
         _close(fd);
+        add_name(released, name);
         if (!is_open(handle))
             closed.push_back(handle);
     }
-    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-        const HANDLE handle = GetStdHandle(which);
-        if (!is_handle(handle) || among(kept, handle))
+    for (const DWORD slot : standard_slots) {
+        const HANDLE handle = GetStdHandle(slot);
+        if (!is_handle(handle))
             continue;
+        if (!among(handed, handle) || among(kept, handle)) {
+            add_name(left, standard_name(slot));
+            continue;
+        }
         if (!among(closed, handle)) {
-            if (!holds_pipe_or_file(handle))
-                continue;
             CloseHandle(handle);
             closed.push_back(handle);
         }
-        SetStdHandle(which, nullptr);
+        SetStdHandle(slot, nullptr);
+        add_name(released, standard_name(slot));
     }
+    trace_aside(tracing, released, left);
 }
 
 // The system directory is never removed, so standing in it holds nothing
@@ -93,8 +132,25 @@ void leave_current_directory()
 
 } // namespace
 
-void stand_aside(bool keep_error)
+std::vector<HANDLE> handed_on_handles()
 {
-    release_inherited_handles(keep_error);
+    std::vector<HANDLE> handed;
+    const int count = listed_descriptor_count();
+    for (int fd = 0; fd < count; ++fd) {
+        const HANDLE handle = descriptor_handle(fd);
+        if (handed_on(handle) && !among(handed, handle))
+            handed.push_back(handle);
+    }
+    for (const DWORD slot : standard_slots) {
+        const HANDLE handle = GetStdHandle(slot);
+        if (handed_on(handle) && !among(handed, handle))
+            handed.push_back(handle);
+    }
+    return handed;
+}
+
+void stand_aside(const std::vector<HANDLE>& handed_on, bool tracing)
+{
+    release(handed_on, tracing);
     leave_current_directory();
 }

@@ -37,7 +37,7 @@ DWORD spawn_error()
 
 } // namespace
 
-int run_child(const std::string& path, char** argv, bool tracing)
+int run_child(const std::string& path, char** argv, const std::vector<HANDLE>& handed_on, bool tracing)
 {
     std::vector<std::wstring> args;
     for (char** arg = argv; *arg; ++arg)
@@ -57,11 +57,13 @@ int run_child(const std::string& path, char** argv, bool tracing)
     // waited for all the same (a launcher inside a job that forbids nesting
     // or breakaway, a child that has already ended).
     DWORD job_error = ready_child_lifetime();
+    trace_shutdown_level(tracing, end_after_child_at_logoff());
     // The runtime's own spawn hands the child its inherited-handle table.
     SetLastError(ERROR_SUCCESS);
-    const std::intptr_t process = _wspawnv(_P_NOWAIT, utf16_from_wtf8(path).c_str(), wide_argv.data());
+    const std::wstring wide_path = utf16_from_wtf8(path);
+    const std::intptr_t process = _wspawnv(_P_NOWAIT, wide_path.c_str(), wide_argv.data());
     if (process == -1) {
-        trace_start_failed(tracing, path, spawn_error());
+        trace_start_failed(tracing, path, wide_path.size(), spawn_error());
         return -1;
     }
     // The runtime hands the process handle back as an integer.
@@ -69,8 +71,7 @@ int run_child(const std::string& path, char** argv, bool tracing)
     if (job_error == ERROR_SUCCESS)
         job_error = tie_child_to_launcher(child);
     trace_job(tracing, job_error);
-    // The trace still has its last line to write.
-    stand_aside(tracing);
+    stand_aside(handed_on, tracing);
     int status = 0;
     if (_cwait(&status, process, _WAIT_CHILD) == -1)
         return -1;

@@ -31,25 +31,51 @@ HMODULE load_user_interface_library()
     return LoadLibraryW(path);
 }
 
-get_dc_function user_interface_get_dc()
+template <class Function>
+Function entry_point(HMODULE library, const char* name)
 {
-    HMODULE user32 = load_user_interface_library();
-    if (user32 == nullptr)
-        return nullptr;
-    return reinterpret_cast<get_dc_function>(
-        reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetDC")));
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
+
+// Services, remote shells and CI agents run in window stations that nobody
+// sees, where a device context is handed out all the same: only the
+// visible station has a screen that someone looks at. Where its flags
+// cannot be read, the device context alone decides, as before.
+bool station_unseen(HMODULE user32)
+{
+    using get_station_function = HWINSTA(WINAPI*)();
+    using get_information_function = BOOL(WINAPI*)(HANDLE, int, void*, DWORD, DWORD*);
+    const auto get_station = entry_point<get_station_function>(user32, "GetProcessWindowStation");
+    const auto get_information = entry_point<get_information_function>(user32, "GetUserObjectInformationW");
+    if (get_station == nullptr || get_information == nullptr)
+        return false;
+    HWINSTA station = get_station();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (station == nullptr || !get_information(station, UOI_FLAGS, &flags, sizeof flags, &needed))
+        return false;
+    return (flags.dwFlags & WSF_VISIBLE) == 0;
 }
 
 } // namespace
 
-// A device context for the whole screen exists only where a display does.
-// It is deliberately kept: the launcher's process ends soon after. Without
-// a display the last error tells why, for the trace: the loader's reason,
-// or none when the library gave no device context.
+// A display is one that somebody can see: the window station is visible
+// and gives a device context for the whole screen. The device context is
+// deliberately kept: the launcher's process ends soon after. Without a
+// display the last error tells why, for the trace: the loader's reason,
+// ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION for an unseen station, or none
+// when the library gave no device context.
 extern "C" const char* display_available(int* reachable)
 {
     *reachable = 0;
-    const get_dc_function get_dc = user_interface_get_dc();
+    HMODULE user32 = load_user_interface_library();
+    if (user32 == nullptr)
+        return "no graphical display found";
+    if (station_unseen(user32)) {
+        SetLastError(ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION);
+        return "no graphical display found";
+    }
+    const auto get_dc = entry_point<get_dc_function>(user32, "GetDC");
     if (get_dc == nullptr)
         return "no graphical display found";
     if (get_dc(nullptr) == nullptr) {

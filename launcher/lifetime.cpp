@@ -66,6 +66,14 @@ DWORD ready_child_lifetime()
     return error;
 }
 
+DWORD end_after_child_at_logoff()
+{
+    // 0x100 to 0x1FF is the range of the last applications to be ended;
+    // an ordinary one, the child, has 0x280.
+    const DWORD last_application_level = 0x100;
+    return SetProcessShutdownParameters(last_application_level, 0) ? ERROR_SUCCESS : GetLastError();
+}
+
 DWORD tie_child_to_launcher(HANDLE child)
 {
     if (lifetime_job == nullptr)

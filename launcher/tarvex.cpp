@@ -1,9 +1,11 @@
 // tarvex.exe: finds the installation, picks one of its three executables,
 // starts it with this launcher's arguments and ends with its exit status.
 
+#include "aside.h"
 #include "child.h"
 #include "config.h"
 #include "display.h"
+#include "location.h"
 #include "runtime.h"
 #include "trace.h"
 #include "wtf8.h"
@@ -17,6 +19,7 @@
 #include <cwchar>
 #include <iostream>
 #include <string>
+#include <vector>
 
 __declspec(dllexport) char** prepare_spawn(char** argv);
 
@@ -51,6 +54,19 @@ std::string variable(const char* name, bool tracing)
     return value;
 }
 
+// Windows matches file names without regard to case, so a caller may
+// spell the launcher's path either way. Only ASCII letters are folded, so
+// every byte keeps its place.
+std::string ascii_lowercase(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The whole path of the first loaded module whose name holds the key, in
+// any case; through a link to its file, the path the link leads to.
 std::string loaded_module_path(const char* key, bool tracing)
 {
     std::string module;
@@ -67,25 +83,35 @@ std::string loaded_module_path(const char* key, bool tracing)
     entry.dwSize = sizeof entry;
     for (BOOL found = Module32FirstW(snapshot, &entry); found; found = Module32NextW(snapshot, &entry)) {
         module = record_text(entry.szModule);
-        if (module.find(key) != std::string::npos) {
-            path = record_text(entry.szExePath);
+        if (ascii_lowercase(module).find(key) != std::string::npos) {
+            // The record holds at most MAX_PATH - 1 units of the path.
+            path = module_file_path(entry.hModule);
+            if (path.empty())
+                path = record_text(entry.szExePath);
             break;
         }
         module.clear();
     }
     CloseHandle(snapshot);
     trace_module_walk(tracing, module, path);
+    if (!path.empty()) {
+        const std::string target = linked_file_target(path);
+        trace_link(tracing, target);
+        if (!target.empty())
+            path = target;
+    }
     if (!module.empty() && (path.empty() || path.back() != '\\'))
         path += '\\';
     return path;
 }
 
 // The root of the installation that the first module named like this
-// product lies in: everything before its last "\bin\".
+// product lies in: everything before its last "\bin\", in any case, as
+// spelled.
 std::string module_install_root(bool tracing)
 {
     const std::string path = loaded_module_path("tarvex", tracing);
-    const std::size_t bin = path.rfind("\\bin\\");
+    const std::size_t bin = ascii_lowercase(path).rfind("\\bin\\");
     if (bin == std::string::npos) {
         trace_no_bin_marker(tracing, !path.empty());
         return std::string();
@@ -255,6 +281,8 @@ char** prepare_spawn(char** argv)
 // the arguments are read again from the wide command line.
 __declspec(dllexport) int main(int, char**)
 {
+    // Before the launcher has a handle of its own that a stale value could name.
+    const std::vector<HANDLE> handed_on = handed_on_handles();
     const bool tracing = trace_wanted();
     int argc = 0;
     char** const argv = launcher_arguments(&argc);
@@ -322,7 +350,7 @@ __declspec(dllexport) int main(int, char**)
     child_argv[0] = copy_of(target_path);
     // The vectors live until the process ends; nothing is worth releasing.
     char** spawn_argv = prepare_spawn(child_argv); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
-    const int status = run_child(target_path, spawn_argv, tracing); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
+    const int status = run_child(target_path, spawn_argv, handed_on, tracing); // NOLINT(clang-analyzer-cplusplus.NewDeleteLeaks)
     trace_status(tracing, status);
     return status;
 }

@@ -38,12 +38,12 @@ std::string system_message(DWORD error)
     return message.empty() ? code : message + " (" + code + ")";
 }
 
-std::string hex(unsigned value)
+std::string hex(unsigned value, int digits = 8)
 {
-    const char digits[] = "0123456789ABCDEF";
+    const char symbols[] = "0123456789ABCDEF";
     std::string text = "0x";
-    for (int shift = 28; shift >= 0; shift -= 4)
-        text += digits[(value >> shift) & 0xF];
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        text += symbols[(value >> shift) & 0xF];
     return text;
 }
 
@@ -67,10 +67,20 @@ void trace_module_walk(bool on, const std::string& module, const std::string& pa
         write_line("module " + module + " matched, at " + path);
 }
 
+void trace_link(bool on, const std::string& target)
+{
+    if (!on)
+        return;
+    if (target.empty())
+        write_line("its file is no link into another directory: the path is used as found");
+    else
+        write_line("its file is a symbolic link to " + target + ": the installation is the one it leads to");
+}
+
 void trace_no_bin_marker(bool on, bool module_matched)
 {
     if (on && module_matched)
-        write_line("its path holds no \\bin\\ (the search is case-sensitive): no root from it");
+        write_line("its path holds no \\bin\\ in any case: no root from it");
 }
 
 void trace_root(bool on, const std::string& root, const char* source)
@@ -105,6 +115,8 @@ void trace_probe(bool on, bool reachable, DWORD error)
         return;
     if (reachable)
         write_line("display probed: a display was found");
+    else if (error == ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION)
+        write_line("display probed: none, the window station is not visible, so nobody could see a window");
     else if (error != ERROR_SUCCESS)
         write_line("display probed: none, the user-interface library could not be loaded: " +
                    system_message(error));
@@ -146,10 +158,16 @@ void trace_command_line_too_long(bool on, std::size_t length, std::size_t limit)
                    " UTF-16 units long, the limit is " + std::to_string(limit));
 }
 
-void trace_start_failed(bool on, const std::string& path, DWORD error)
+void trace_start_failed(bool on, const std::string& path, std::size_t length, DWORD error)
 {
-    if (on)
-        write_line("could not start " + path + ": " + system_message(error));
+    if (!on)
+        return;
+    const std::size_t limit = MAX_PATH - 1;
+    std::string line = "could not start " + path + ": " + system_message(error);
+    if (length > limit)
+        line += "; its path is " + std::to_string(length) + " characters long, over the limit of " +
+                std::to_string(limit) + " for a program that is not long-path aware";
+    write_line(line);
 }
 
 void trace_job(bool on, DWORD error)
@@ -160,6 +178,28 @@ void trace_job(bool on, DWORD error)
         write_line("child put in its job: it ends with the launcher");
     else
         write_line("child not in a job, so it does not end with a killed launcher: " + system_message(error));
+}
+
+void trace_shutdown_level(bool on, DWORD error)
+{
+    if (!on)
+        return;
+    DWORD level = 0;
+    DWORD flags = 0;
+    GetProcessShutdownParameters(&level, &flags);
+    std::string line = "shutdown level " + hex(level, 3);
+    if (error != ERROR_SUCCESS)
+        line += ", not lowered: " + system_message(error);
+    line += level < 0x280 ? ": at logoff the application is asked before the launcher ends"
+                          : ": at logoff the launcher may end before the application is asked";
+    write_line(line);
+}
+
+void trace_aside(bool on, const std::string& released, const std::string& left_alone)
+{
+    if (on)
+        write_line("stood aside: released " + (released.empty() ? std::string("nothing") : released) +
+                   "; left alone " + (left_alone.empty() ? std::string("nothing") : left_alone));
 }
 
 void trace_status(bool on, int status)

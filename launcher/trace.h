@@ -17,6 +17,8 @@ bool trace_wanted();
 
 void trace_variable(bool on, const char* name, const std::string& value);
 void trace_module_walk(bool on, const std::string& module, const std::string& path);
+// Whether the module's file is a link, and the path it leads to if so.
+void trace_link(bool on, const std::string& target);
 // The module matched, but its path gave no root.
 void trace_no_bin_marker(bool on, bool module_matched);
 void trace_root(bool on, const std::string& root, const char* source);
@@ -24,15 +26,24 @@ void trace_directories(bool on, const std::string& bin_dir, const std::string& a
 void trace_options(bool on, const std::string& recognised);
 void trace_probe_skipped(bool on);
 // The probe's outcome; error is the last error it left when it found no
-// display: the loader's reason, or 0 when there was no device context.
+// display: the loader's reason, ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION
+// for a station nobody sees, or 0 when there was no device context.
 void trace_probe(bool on, bool reachable, DWORD error);
 // The executable chosen, and whether a file lies at its path.
 void trace_executable(bool on, const std::string& path);
 void trace_unvouched_directory(bool on, const std::string& prefix);
 void trace_command_line(bool on, const std::vector<std::wstring>& args);
 void trace_command_line_too_long(bool on, std::size_t length, std::size_t limit);
-void trace_start_failed(bool on, const std::string& path, DWORD error);
+// length: the path's in UTF-16 units, named beside the reason when it
+// passes what a program that is not long-path aware can start.
+void trace_start_failed(bool on, const std::string& path, std::size_t length, DWORD error);
 void trace_job(bool on, DWORD error);
+// The shutdown level the launcher holds now; error is why it could not
+// take its own.
+void trace_shutdown_level(bool on, DWORD error);
+// What standing aside released and what it left alone, each a list of
+// descriptors and standard handles.
+void trace_aside(bool on, const std::string& released, const std::string& left_alone);
 void trace_status(bool on, int status);
 
 #endif

@@ -13,6 +13,8 @@
 #include <io.h>
 #include <process.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -190,6 +192,95 @@ TEST_P(DescriptorTest, EndOfFileComesWhenTheChildClosesIt)
 
 INSTANTIATE_TEST_SUITE_P(Aside, DescriptorTest, testing::ValuesIn(ways),
     [](const testing::TestParamInfo<Started>& info) { return std::string(info.param.name); });
+
+// ---- descriptors the caller's runtime listed but never handed on ----
+
+// The block in which a caller's C runtime lists its descriptors: their
+// count, a flag byte each, then a handle each. Descriptors 0 to 2 are left
+// to the standard handles; the rest are listed as open pipes.
+std::string descriptor_block(const std::vector<HANDLE>& from_3)
+{
+    const int count = static_cast<int>(3 + from_3.size());
+    const char unlisted = 0;
+    const char open_pipe = 0x09;
+    std::vector<HANDLE> handles(3, INVALID_HANDLE_VALUE);
+    handles.insert(handles.end(), from_3.begin(), from_3.end());
+    std::string block(reinterpret_cast<const char*>(&count), sizeof count);
+    block.append(3, unlisted);
+    block.append(from_3.size(), open_pipe);
+    block.append(reinterpret_cast<const char*>(handles.data()), handles.size() * sizeof(HANDLE));
+    return block;
+}
+
+// The names the trace gives in its line for standing aside: those it
+// released, or those it left alone.
+std::vector<std::string> aside_names(const std::string& err, bool released)
+{
+    const std::string start = "tarvex: stood aside: released ";
+    const std::size_t line = err.find(start);
+    if (line == std::string::npos)
+        return {};
+    const std::size_t left = err.find("; left alone ", line);
+    const std::size_t end = err.find("\r\n", line);
+    std::string list = released ? err.substr(line + start.size(), left - line - start.size())
+                                : err.substr(left + 13, end - left - 13);
+    std::vector<std::string> names;
+    for (std::size_t at = 0, comma; at < list.size(); at = comma + 2) {
+        comma = std::min(list.find(", ", at), list.size());
+        names.push_back(list.substr(at, comma - at));
+    }
+    return names;
+}
+
+bool holds(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// A pipe really handed on as a listed descriptor is released, and the
+// trace says so.
+TEST(Aside, PipeHandedOnAsAListedDescriptorIsReleased)
+{
+    Pipe pipe = inheritable_write_end();
+    Launch launch{acp(real_launcher), L"t --no-gui-libs",
+                  base_env(Args{"TARVEX_TEST_EXIT=42", "TARVEX_LAUNCHER_DEBUG=1"})};
+    launch.descriptor_block = descriptor_block({pipe.write});
+    const Outcome o = run(launch);
+    CloseHandle(pipe.read);
+    CloseHandle(pipe.write);
+    ASSERT_TRUE(o.child.ran);
+    EXPECT_EQ(o.status, 42u);
+    EXPECT_TRUE(holds(aside_names(o.err, true), "descriptor 3")) << o.err;
+    EXPECT_FALSE(holds(aside_names(o.err, false), "descriptor 3")) << o.err;
+}
+
+// A runtime lists every descriptor it has open, even one that wraps a
+// handle that could not be inherited, such as a pipe made with
+// CreatePipe's defaults. In the launcher such a value names nothing of the
+// caller's: nothing, a handle of the launcher's own (its current
+// directory, say), or one the launcher makes later (its job, whose closing
+// ends the child, or the child's process, without which the wait fails).
+// Every small handle value is listed here; the launcher must close none
+// of its own, and say that it left them alone.
+TEST(Aside, ListedValuesThatNameTheLaunchersOwnHandlesAreLeftAlone)
+{
+    std::vector<HANDLE> values;
+    for (std::uintptr_t value = 4; value <= 0x800; value += 4)
+        values.push_back(reinterpret_cast<HANDLE>(value));
+    for (const char* path : {"--no-gui-libs", "--no-gui"}) {
+        SCOPED_TRACE(path);
+        Launch launch{acp(real_launcher), acp(std::string("t ") + path),
+                      base_env(Args{"TARVEX_TEST_EXIT=42", "TARVEX_LAUNCHER_DEBUG=1"})};
+        launch.descriptor_block = descriptor_block(values);
+        const Outcome o = run(launch);
+        ASSERT_TRUE(o.child.ran);
+        EXPECT_EQ(o.status, 42u) << o.err;
+        std::size_t beyond_the_standard_three = 0;
+        for (const std::string& name : aside_names(o.err, false))
+            beyond_the_standard_three += name.rfind("descriptor ", 0) == 0 && std::stoi(name.substr(11)) > 2;
+        EXPECT_GT(beyond_the_standard_three, 0u) << o.err;
+    }
+}
 
 // ---- the caller's current directory ----
 

@@ -264,17 +264,18 @@ bool stage()
 {
     const std::wstring launcher = from_unix(TARVEX_TEST_LAUNCHER);
     bool ok = make_dirs(acp(records_dir));
-    for (const char* root : {apps_root, prefix_root, drive_prefix_root, "C:\\Tools", "C:\\bin\\tarvex",
-                             "D:\\tv", "C:\\Program Files\\tar vex"})
-        ok = ok && stage_children(acp(root));
-    for (const wchar_t* root : {cjk_root, cyrillic_root, emoji_root})
-        ok = ok && stage_children(root) && copy_to(launcher, root + std::wstring(L"\\bin\\tarvex.exe"));
-    ok = ok && stage_children(acp(long_path_root())) && copy_to(launcher, acp(long_path_launcher()));
+    // Launchers first: the folders keep the spelling their paths give them.
     for (const char* place : {real_launcher, "C:\\Caps\\BIN\\tarvex.exe", outside_bin_launcher,
                               renamed_launcher, spelled_bin_launcher, "C:\\Apps\\tarvex\\bin\\launch.exe",
                               "C:\\Tools\\bin\\tv\\tarvex.exe", "C:\\bin\\tarvex\\bin\\tarvex.exe",
                               "D:\\tv\\bin\\tarvex.exe", "C:\\Program Files\\tar vex\\bin\\tarvex.exe"})
         ok = ok && copy_to(launcher, acp(place));
+    for (const char* root : {apps_root, prefix_root, drive_prefix_root, "C:\\Tools", "C:\\bin\\tarvex",
+                             "D:\\tv", "C:\\Program Files\\tar vex", "C:\\Renamed", "C:\\Spelled", "C:\\Caps"})
+        ok = ok && stage_children(acp(root));
+    for (const wchar_t* root : {cjk_root, cyrillic_root, emoji_root})
+        ok = ok && stage_children(root) && copy_to(launcher, root + std::wstring(L"\\bin\\tarvex.exe"));
+    ok = ok && stage_children(acp(long_path_root())) && copy_to(launcher, acp(long_path_launcher()));
     ok = ok && copy_to(from_unix(TARVEX_TEST_STUB_LAUNCHER), acp(stub_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_STUB_LAUNCHER), acp(outside_bin_stub_launcher));
     ok = ok && copy_to(from_unix(TARVEX_TEST_DRIVE_PREFIX_LAUNCHER), acp(drive_prefix_launcher));
@@ -330,6 +331,14 @@ Running start(const Launch& launch)
     startup.hStdInput = launch.std_input ? launch.std_input : in;
     startup.hStdOutput = launch.std_output ? launch.std_output : out;
     startup.hStdError = launch.std_error ? launch.std_error : err;
+    std::wstring desktop = launch.desktop;
+    if (!desktop.empty())
+        startup.lpDesktop = &desktop[0];
+    std::string block = launch.descriptor_block;
+    if (!block.empty()) {
+        startup.cbReserved2 = static_cast<WORD>(block.size());
+        startup.lpReserved2 = reinterpret_cast<BYTE*>(&block[0]);
+    }
     PROCESS_INFORMATION process = {};
     std::wstring command_line = launch.command_line;
     std::wstring env = environment_block(launch.env);

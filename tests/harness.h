@@ -43,6 +43,11 @@ struct Launch {
     // Takes the job name "<prefix><launcher's process id>" before the
     // launcher runs, as another program of the session could.
     std::wstring held_job_prefix;
+    // "station\\desktop" to start on, in place of the driver's own.
+    std::wstring desktop;
+    // The block in which a caller's C runtime lists its descriptors for
+    // the child's runtime; none when empty.
+    std::string descriptor_block;
 };
 
 struct Outcome {
@@ -83,12 +88,14 @@ extern const char* const nostrdup_launcher;  // a C runtime whose _strdup fails
 extern const char* const nojob_launcher;     // a child can never be put into a job
 extern const char* const old_loader_launcher; // LoadLibraryExA refuses the search flags
 
-// Launchers with no installation root: outside any bin directory, renamed,
-// in a bin folder spelled otherwise; and stand-ins planted where the
-// drive-less build prefix lands on C:.
-extern const char* const outside_bin_launcher;  // C:\Apps\tarvex\tarvex.exe
+// Launchers whose name or bin folder is spelled in capitals, each in an
+// installation of its own.
 extern const char* const renamed_launcher;      // C:\Renamed\bin\Tarvex.exe
 extern const char* const spelled_bin_launcher;  // C:\Spelled\Bin\tarvex.exe
+
+// Launchers with no installation root: outside any bin directory; and
+// stand-ins planted where the drive-less build prefix lands on C:.
+extern const char* const outside_bin_launcher;  // C:\Apps\tarvex\tarvex.exe
 extern const char* const outside_bin_stub_launcher; // the stand-in probe's, outside any bin
 // Built with the prefix "C:/Packaged/usr/i686-w64-mingw32", outside any bin.
 extern const char* const drive_prefix_launcher;

@@ -139,6 +139,11 @@ INSTANTIATE_TEST_SUITE_P(Installations, ResolutionTest, testing::Values(
     Resolution{"LastBinCounts", "C:\\bin\\tarvex\\bin\\tarvex.exe", {},
                "C:\\bin\\tarvex\\bin", "C:\\bin\\tarvex" + archlib_path},
     Resolution{"SecondDrive", "D:\\tv\\bin\\tarvex.exe", {}, "D:\\tv\\bin", "D:\\tv" + archlib_path},
+    // Windows matches names in any case, and a Windows-side start passes
+    // the spelling on disk: the key and the marker count in any case.
+    Resolution{"BinInCapitals", "C:\\Caps\\BIN\\tarvex.exe", {}, "C:\\Caps\\bin", "C:\\Caps" + archlib_path},
+    Resolution{"BinInMixedCase", spelled_bin_launcher, {}, "C:\\Spelled\\bin", "C:\\Spelled" + archlib_path},
+    Resolution{"KeyInCapitals", renamed_launcher, {}, "C:\\Renamed\\bin", "C:\\Renamed" + archlib_path},
     Resolution{"PathWithSpaces", "C:\\Program Files\\tar vex\\bin\\tarvex.exe", {},
                "C:\\Program Files\\tar vex\\bin", "C:\\Program Files\\tar vex" + archlib_path},
     // A packager's prefix that names its drive is a fallback somebody made.
@@ -198,11 +203,6 @@ TEST_P(PlantedTest, NothingIsStarted)
 INSTANTIATE_TEST_SUITE_P(NoRoot, PlantedTest, testing::Values(
     Planted{"OutsideAnyBin", outside_bin_launcher, {}, {}, ""},
     Planted{"OutsideAnyBinCommandLineBuild", outside_bin_launcher, {"--no-gui-libs"}, {}, ""},
-    Planted{"Renamed", renamed_launcher, {}, {}, ""},
-    Planted{"RenamedCommandLineBuild", renamed_launcher, {"--no-gui-libs"}, {}, ""},
-    Planted{"BinSpelledOtherwise", spelled_bin_launcher, {}, {}, ""},
-    Planted{"BinSpelledOtherwiseCommandLineBuild", spelled_bin_launcher, {"--no-gui-libs"}, {}, ""},
-    Planted{"UpperCaseBin", "C:\\Caps\\BIN\\tarvex.exe", {"x"}, {}, ""},
     Planted{"NameWithoutKey", "C:\\Apps\\tarvex\\bin\\launch.exe", {"--no-gui-libs", "x"}, {}, ""},
     // Only the directory of what would start matters; the probe and its
     // lines stay as they are.

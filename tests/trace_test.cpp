@@ -121,6 +121,8 @@ INSTANTIATE_TEST_SUITE_P(TraceOff, SilentTest, testing::Combine(
 
 // ---- on: it reports and changes nothing ----
 
+const std::string no_link = "its file is no link into another directory: the path is used as found";
+
 TEST(Trace, StepsInTheOrderTheyHappen)
 {
     const Outcome o = run_args(real_launcher, {"-q", "x"}, {trace_on, "TARVEX_TEST_EXIT=7"});
@@ -130,10 +132,12 @@ TEST(Trace, StepsInTheOrderTheyHappen)
         "TARVEX_BINDIR is unset",
         "TARVEX_HOME is unset",
         "module tarvex.exe matched, at " + std::string(real_launcher),
+        no_link,
         "installation root " + std::string(apps_root) + ", from the launcher's own path",
         "TARVEX_ARCHLIBDIR is unset",
         "TARVEX_HOME is unset",
         "module tarvex.exe matched, at " + std::string(real_launcher),
+        no_link,
         "installation root " + std::string(apps_root) + ", from the launcher's own path",
         "bin directory " + std::string(apps_root) + "\\bin",
         "architecture-specific directory " + std::string(apps_root) + archlib_tail,
@@ -141,7 +145,11 @@ TEST(Trace, StepsInTheOrderTheyHappen)
         "display probed: a display was found",
         "executable " + gui + ", a file lies there",
         "command line " + gui + " -q x",
+        "shutdown level 0x100: at logoff the application is asked before the launcher ends",
         "child put in its job: it ends with the launcher",
+        // Descriptors 0 to 2 are the driver's files; standard error stays
+        // for the last line.
+        "stood aside: released descriptor 0, descriptor 1; left alone descriptor 2, standard error",
         "exit status 7 (0x00000007)",
     };
     EXPECT_EQ(trace_lines(o.err), expected);
@@ -219,17 +227,19 @@ const std::string prefix_bin = std::string(prefix_root) + "\\bin";
 const std::string unvouched =
     "not started: its directory comes from the build prefix /usr/i686-w64-mingw32, which names no "
     "drive or share, so any user may have created it";
-const std::string no_root_from_module =
-    "its path holds no \\bin\\ (the search is case-sensitive): no root from it";
+const std::string no_root_from_module = "its path holds no \\bin\\ in any case: no root from it";
 const std::string prefix_as_root = "installation root /usr/i686-w64-mingw32, from the build prefix, for want of another";
 // Over the limit on the child's line, within it on the launcher's own.
 const std::string long_arg(32700, 'p');
 
 INSTANTIATE_TEST_SUITE_P(Failures, CauseTest, testing::Values(
-    Cause{"BinSpelledOtherwise", spelled_bin_launcher, {"--no-gui-libs"}, {},
-          {"module tarvex.exe matched, at " + std::string(spelled_bin_launcher), no_root_from_module,
+    Cause{"KeyAndMarkerInAnyCase", renamed_launcher, {"--no-gui-libs"}, {},
+          {"module Tarvex.exe matched, at " + std::string(renamed_launcher), no_link,
+           "installation root C:\\Renamed, from the launcher's own path", "exit status 0 (0x00000000)"}},
+    Cause{"OutsideAnyBin", outside_bin_launcher, {"--no-gui-libs"}, {},
+          {"module tarvex.exe matched, at " + std::string(outside_bin_launcher), no_root_from_module,
            prefix_as_root, "bin directory \\usr\\i686-w64-mingw32\\bin", unvouched, "exit status -1 (0xFFFFFFFF)"}},
-    Cause{"RenamedLauncher", renamed_launcher, {}, {},
+    Cause{"NameWithoutKey", "C:\\Apps\\tarvex\\bin\\launch.exe", {}, {},
           {"no loaded module's name holds \"tarvex\"", prefix_as_root, unvouched, "exit status -1 (0xFFFFFFFF)"}},
     Cause{"MissingExecutable", real_launcher, {"--no-gui-libs"}, {"TARVEX_BINDIR=C:\\nowhere"},
           {"TARVEX_BINDIR=C:\\nowhere", "bin directory C:\\nowhere",
