@@ -342,7 +342,7 @@ Running start(const Launch& launch)
     PROCESS_INFORMATION process = {};
     std::wstring command_line = launch.command_line;
     std::wstring env = environment_block(launch.env);
-    const bool suspended = launch.in_job || !launch.held_job_prefix.empty();
+    const bool suspended = launch.in_job || !launch.held_job_prefix.empty() || launch.planted;
     const DWORD flags = CREATE_UNICODE_ENVIRONMENT | (suspended ? CREATE_SUSPENDED : 0);
     const BOOL started = CreateProcessW(launch.program.c_str(), &command_line[0], nullptr, nullptr,
                                         TRUE, flags, &env[0], launch.directory.c_str(), &startup,
@@ -355,9 +355,15 @@ Running start(const Launch& launch)
         const std::wstring name = launch.held_job_prefix + std::to_wstring(process.dwProcessId);
         running.held_job = CreateJobObjectW(nullptr, name.c_str());
         EXPECT_NE(running.held_job, nullptr) << "could not take the job name";
-        if (!launch.in_job)
-            ResumeThread(process.hThread);
     }
+    if (started && launch.planted) {
+        HANDLE planted = nullptr;
+        EXPECT_TRUE(DuplicateHandle(GetCurrentProcess(), launch.planted, process.hProcess, &planted, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS));
+        running.planted = reinterpret_cast<std::uintptr_t>(planted);
+    }
+    if (started && suspended && !launch.in_job)
+        ResumeThread(process.hThread);
     if (started && launch.in_job) {
         EXPECT_TRUE(start_in_job(process)) << "could not put the launcher into a job";
     }

@@ -48,6 +48,9 @@ struct Launch {
     // The block in which a caller's C runtime lists its descriptors for
     // the child's runtime; none when empty.
     std::string descriptor_block;
+    // A handle of the test's own that the launcher holds from its start,
+    // not inheritable, as if it had opened it itself.
+    void* planted = nullptr;
 };
 
 struct Outcome {
@@ -126,6 +129,7 @@ Env base_env(const Env& extra);
 struct Running {
     void* process = nullptr;
     void* held_job = nullptr;
+    std::uintptr_t planted = 0;  // the planted handle's value in the launcher
     std::string out_path, err_path, record_path;
 };
 
