@@ -64,7 +64,9 @@ constexpr DWORD standard_slots[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERR
 
 std::string standard_name(DWORD slot)
 {
-    return slot == STD_INPUT_HANDLE ? "standard input" : slot == STD_OUTPUT_HANDLE ? "standard output" : "standard error";
+    if (slot == STD_INPUT_HANDLE)
+        return "standard input";
+    return slot == STD_OUTPUT_HANDLE ? "standard output" : "standard error";
 }
 
 void add_name(std::string& list, const std::string& name) { list += (list.empty() ? "" : ", ") + name; }
