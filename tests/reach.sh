@@ -101,6 +101,10 @@ run_case() {
   links_folder_cli) launch 'C:\Links\tarvex.exe' --no-gui-libs; expect 42 "$(cli "$reach")" "" ;;
   other_bin)      launch 'C:\Other\bin\tarvex.exe'; expect 42 "$(gui "$reach")" "" ;;
   other_bin_cli)  launch 'C:\Other\bin\tarvex.exe' --no-gui-libs; expect 42 "$(cli "$reach")" "" ;;
+  # A Windows-side start, through cmd, passes the spelling on disk.
+  links_folder_from_windows) launch cmd /c 'C:\Links\tarvex.exe'; expect 42 "$(gui "$reach")" "" ;;
+  other_bin_from_windows_cli)
+    launch cmd /c 'C:\Other\bin\tarvex.exe' --no-gui-libs; expect 42 "$(cli "$reach")" "" ;;
   link_traced)
     TARVEX_LAUNCHER_DEBUG=1 launch 'C:\Links\tarvex.exe' --no-gui-libs
     expect 42 "$(cli "$reach")" 'module tarvex.exe matched, at C:\Links\tarvex.exe' \
