@@ -57,7 +57,8 @@ int run_child(const std::string& path, char** argv, const std::vector<HANDLE>& h
     // waited for all the same (a launcher inside a job that forbids nesting
     // or breakaway, a child that has already ended).
     DWORD job_error = ready_child_lifetime();
-    trace_shutdown_level(tracing, end_after_child_at_logoff());
+    const DWORD shutdown_error = end_after_child_at_logoff();
+    trace_shutdown_level(tracing, shutdown_error);
     // The runtime's own spawn hands the child its inherited-handle table.
     SetLastError(ERROR_SUCCESS);
     const std::wstring wide_path = utf16_from_wtf8(path);
