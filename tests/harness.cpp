@@ -424,6 +424,13 @@ bool wait_for_aside(const std::string& record_path)
 
 Outcome run(const Launch& launch) { return finish(start(launch)); }
 
+const wchar_t* unseen_desktop()
+{
+    // Kept open for the whole run: the station lasts while a handle does.
+    static const HWINSTA station = CreateWindowStationW(L"tarvex-unseen", 0, WINSTA_ALL_ACCESS, nullptr);
+    return station ? L"tarvex-unseen\\Default" : nullptr;
+}
+
 Args child_vector(const std::string& target, const Args& passed) { return with_target(target, passed); }
 WArgs child_vector(const std::wstring& target, const WArgs& passed) { return with_target(target, passed); }
 

@@ -111,6 +111,11 @@ extern const char* const share_prefix_launcher;
 std::string long_path_launcher();
 std::string long_path_root();
 
+// The default desktop of a window station of the test's own making: like a
+// service's or a remote shell's, nobody sees it. Null when it cannot be
+// made.
+const wchar_t* unseen_desktop();
+
 // Lays out every installation tree; run once before the tests.
 bool stage();
 

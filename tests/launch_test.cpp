@@ -26,7 +26,10 @@ const std::string fallback_lines =
 struct Choice {
     const char* name;
     Args args;
-    std::string display;  // stand-in probe's answer: "" (display), "none", "null"
+    // "" (the real probe, with a display), "unseen" (the real probe, in a
+    // window station nobody sees), or the stand-in probe's answer: "none",
+    // "null", anything else a display
+    std::string display;
     std::string started;
     Args passed;
     std::string err;
@@ -39,9 +42,15 @@ class ChoiceTest : public testing::TestWithParam<Choice> {};
 TEST_P(ChoiceTest, StartsTheRightExecutableWithTheRightArguments)
 {
     const Choice& c = GetParam();
-    const bool stub = !c.display.empty();
-    const Outcome o = run_args(stub ? stub_launcher : real_launcher, c.args,
-                               {"TARVEX_TEST_DISPLAY=" + c.display, "TARVEX_TEST_EXIT=7"});
+    const bool unseen = c.display == "unseen";
+    const std::string launcher = c.display.empty() || unseen ? real_launcher : stub_launcher;
+    Launch launch{acp(launcher), command_line_of(launcher, c.args),
+                  base_env({"TARVEX_TEST_DISPLAY=" + c.display, "TARVEX_TEST_EXIT=7"})};
+    if (unseen) {
+        ASSERT_NE(unseen_desktop(), nullptr);
+        launch.desktop = unseen_desktop();
+    }
+    const Outcome o = run(launch);
     ASSERT_TRUE(o.child.ran);
     EXPECT_EQ(o.child.argv, child_vector(c.started, c.passed));
     EXPECT_EQ(o.err, c.err);
@@ -78,6 +87,16 @@ INSTANTIATE_TEST_SUITE_P(WithoutDisplay, ChoiceTest, testing::Values(
     Choice{"QRunTogether", {"-qv"}, "none", versioned_cli, {"-qv"}, fallback_lines},
     Choice{"QuietWithValue", {"--quiet=yes"}, "none", versioned_cli, {"--quiet=yes"}, fallback_lines},
     Choice{"SilentCutShort", {"--sil"}, "none", versioned_cli, {"--sil"}, fallback_lines}),
+    [](const testing::TestParamInfo<Choice>& info) { return std::string(info.param.name); });
+
+// Services, remote shells and CI agents run in window stations that hand
+// out device contexts but that nobody sees: the real probe finds no
+// display there.
+INSTANTIATE_TEST_SUITE_P(UnseenStation, ChoiceTest, testing::Values(
+    Choice{"NoArguments", {"x"}, "unseen", versioned_cli, {"x"}, fallback_lines},
+    Choice{"NoGuiPassedOn", {"--no-gui"}, "unseen", versioned_cli, {"--no-gui"}, fallback_lines},
+    Choice{"ShortQuiet", {"-q"}, "unseen", versioned_cli, {"-q"}, ""},
+    Choice{"NoGuiLibs", {"--no-gui-libs"}, "unseen", cli, {}, ""}),
     [](const testing::TestParamInfo<Choice>& info) { return std::string(info.param.name); });
 
 // An argument that is not exactly an option is an ordinary argument.
