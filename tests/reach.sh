@@ -57,11 +57,8 @@ cli() { printf '%s\\bin\\tarvex-cli.exe' "$1"; }
 
 fail() { echo "reach: $case: $*" >&2; failed=1; }
 
-# Starts PROGRAM (a Windows path, or a Unix one) with the arguments and the
-# child's record asked for, and checks what it ended with.
-# expect STATUS ARGV0 [TRACE_LINE...]: the launcher's status (42 is the
-# child's, 255 is -1), the child's argument 0 ("" for no child), and lines
-# its trace must hold ("" alone: standard error must be empty).
+# Starts the launcher under wine (by a Windows path, a Unix one, or through
+# cmd /c) with the child's record asked for and standard error in a file.
 launch() { # PROGRAM ARG...
   local name=${case//[^A-Za-z0-9]/_}
   record=$drive_c/$records/$name.rec err=$drive_c/$records/$name.err
@@ -71,6 +68,9 @@ launch() { # PROGRAM ARG...
   status=$?
 }
 
+# Checks the launcher's status (42 is the child's, 255 is -1), the child's
+# argument 0 ("" for no child), and lines its trace must hold ("" alone:
+# standard error must be empty).
 expect() { # STATUS ARGV0 [TRACE_LINE...]
   local want_status=$1 want_argv0=$2 argv0="" line
   shift 2
