@@ -25,20 +25,14 @@ std::wstring ordinary_form(const std::wstring& path)
     return path;
 }
 
-// Everything before the last backslash; a drive's root keeps its own.
+// Everything before the last backslash; a drive's root keeps its own, as
+// the final path of a root directory does.
 std::wstring directory_of(const std::wstring& path)
 {
     const std::size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos)
         return std::wstring();
     return path.substr(0, slash > 0 && path[slash - 1] == L':' ? slash + 1 : slash);
-}
-
-std::wstring without_trailing_backslash(std::wstring path)
-{
-    if (!path.empty() && path.back() == L'\\')
-        path.pop_back();
-    return path;
 }
 
 std::wstring final_path_of(HANDLE handle)
@@ -100,8 +94,7 @@ std::string linked_file_target(const std::string& path)
     // The directory is opened as the path names it: a link on it or above
     // it is followed on both sides alike and so tells nothing apart.
     const std::wstring directory = final_path(directory_of(spelled), FILE_FLAG_BACKUP_SEMANTICS);
-    if (file.empty() || directory.empty() || same_path(without_trailing_backslash(directory_of(file)),
-                                                                     without_trailing_backslash(directory)))
+    if (file.empty() || directory.empty() || same_path(directory_of(file), directory))
         return std::string();
     const std::wstring target = ordinary_form(file);
     return wtf8_from_utf16(target.data(), target.size());
