@@ -14,8 +14,6 @@
 #include <process.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -269,12 +267,6 @@ TEST(Aside, ListedDescriptorIsReleasedOnlyIfItsHandleWasHandedOn)
     CloseHandle(pipe.read);
     CloseHandle(pipe.write);
     CloseHandle(directory);
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The trace's line for standing aside, once the launcher has written it.

@@ -125,14 +125,6 @@ bool stage_children(const std::wstring& root)
            copy_to(child, versioned_cli_in(root));
 }
 
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // NUL-separated fields: the argument count first, the arguments last, and
 // before_args fields in all before them.
 template <class S>
@@ -169,6 +161,14 @@ Record read_record(const std::string& path)
 }
 
 } // namespace
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 std::string current_test_file(const char* extension)
 {

@@ -154,6 +154,9 @@ Record helper_record(const Running& running);
 // Waits, up to two minutes, for the child to say it has stood aside.
 bool wait_for_aside(const std::string& record_path);
 
+// A file's bytes as they stand now; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
 // The current test's own file of that extension, in the records folder.
 std::string current_test_file(const char* extension);
 
